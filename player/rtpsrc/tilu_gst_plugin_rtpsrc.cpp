@@ -1,0 +1,1 @@
+#include "tilu_gst_plugin_rtpsrc.h"

@@ -1,0 +1,2 @@
+#include "tilu_player.h"
+int main() { return 0; }
