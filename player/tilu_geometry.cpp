@@ -1,0 +1,1 @@
+#include "tilu_geometry.h"
