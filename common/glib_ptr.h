@@ -44,6 +44,36 @@ class Error {
   GError* error_ = nullptr;
 };
 
+// Owner of a main-loop source id (timeouts, idles): reset() removes the source. A source whose
+// callback returns FALSE ends by itself; that callback calls release() first, so that nothing
+// removes it twice.
+class SourceId {
+ public:
+  SourceId() = default;
+  explicit SourceId(guint id) : id_(id) {}
+  SourceId(const SourceId&) = delete;
+  SourceId& operator=(const SourceId&) = delete;
+  SourceId(SourceId&& o) noexcept : id_(std::exchange(o.id_, 0)) {}
+  SourceId& operator=(SourceId&& o) noexcept {
+    if (this != &o) {
+      reset();
+      id_ = std::exchange(o.id_, 0);
+    }
+    return *this;
+  }
+  ~SourceId() { reset(); }
+
+  guint get() const { return id_; }
+  explicit operator bool() const { return id_ != 0; }
+  guint release() { return std::exchange(id_, 0); }
+  void reset(guint id = 0) {
+    if (guint old = std::exchange(id_, id)) g_source_remove(old);
+  }
+
+ private:
+  guint id_ = 0;
+};
+
 template <typename T>
 struct ObjectTraits {
   static T* ref(T* p) { return static_cast<T*>(g_object_ref_sink(p)); }

@@ -87,7 +87,21 @@ struct TiluPlayer {
   gdouble volume = 0;                      // main volume 0.0 ... 1.0
   gboolean mute = FALSE;
   gint32 text_mode = TILU_TEXT_NONE;      // one of the TILU_TEXT_* modes
+  // Recovery from failing streams (tilu_video.cpp, tilu_scan.cpp): repeated errors are retried
+  // with growing delays so that a dead stream cannot keep the main loop busy.
+  gint32 main_failures = 0;     // main pipeline errors since its last frame or the last focus move
+  glibx::SourceId main_reopen;  // pending reopen of the main video after an error
+  gint32 scan_failures = 0;     // scan errors since the last scan frame
 };
+
+// Precondition of the player core (the tilu_main module): reports the module, file, line,
+// function and expression, then aborts, in every build type.
+#define TILU_MAIN_ASSERT(cond, expr_text)                                                 \
+  do {                                                                                    \
+    if (G_UNLIKELY(!(cond)))                                                              \
+      g_assertion_message_expr(G_LOG_DOMAIN, "tilu_main/" __FILE_NAME__, __LINE__, __func__, \
+                               expr_text);                                                \
+  } while (0)
 
 // ---- start-up, scene and shutdown (tilu_options.cpp, tilu_scene.cpp) ----
 

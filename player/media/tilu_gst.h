@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "glib_ptr.h"
+
 enum {
   TILU_GST_TEXTURE_ON = 0,  // a new frame reached the actor's content
   TILU_GST_ERROR = 1,       // the pipeline posted an error message
@@ -14,10 +16,30 @@ enum {
 
 typedef void (*TiluGstCallback)(int event, gpointer user_data);
 
-struct TiluGst;
+// One open pipeline. Created by tilu_gst_open, ended by tilu_gst_close; the caller owns it.
+// Callers outside this module use only the functions below; the fields are here so that tests
+// can look at the pipeline itself.
+struct TiluGst {
+  glibx::Ref<GstElement> pipeline;  // the "play" playbin; its one reference
+  glibx::CharPtr audio_caps_str;    // cached once the audio sink bin's input is negotiated
+  glibx::CharPtr video_caps_str;    // cached once the video sink bin's input is negotiated
+  glibx::CharPtr audio_tags_str;    // last serialized tag list mentioning "audio-codec"
+  glibx::CharPtr video_tags_str;    // last serialized tag list mentioning "video-codec"
+  guint bus_watch_id = 0;           // main-loop source of the bus watch
+  // Weak pointer (no reference): the sink watched for "new-frame". Registered only while the
+  // handle watches it; the sink itself lives on in the actor's content.
+  GstElement* video_sink = nullptr;
+  gulong new_frame_handler_id = 0;  // 0 when not connected
+  double volume = 0.0;              // last requested volume; the pipeline has 0.0 while muted
+  int mute = 0;                     // non-zero = muted; 1 after open
+  TiluGstCallback callback = nullptr;
+  gpointer user_data = nullptr;  // handed back with every event
+};
 
 // Never returns nullptr. The first open on an actor creates its content and hands the
 // caller one reference to it (read it back with clutter_actor_get_content).
+// A stream that cannot play, or an element that cannot be created, is reported later as
+// TILU_GST_ERROR from the main loop.
 TiluGst* tilu_gst_open(const char* proxy_uri, const char* uri, ClutterActor* texture, int scan_mode,
                        int width, int height, TiluGstCallback callback, gpointer user_data);
 int tilu_gst_close(TiluGst* gst);  // accepts nullptr
@@ -34,6 +56,10 @@ const char* tilu_gst_get_audio_caps_str(TiluGst* gst);
 const char* tilu_gst_get_video_caps_str(TiluGst* gst);
 const char* tilu_gst_get_audio_tags_str(TiluGst* gst);
 const char* tilu_gst_get_video_tags_str(TiluGst* gst);
+
+// The URI that open gives the pipeline for uri, fetched through proxy_uri when that is
+// non-null (newly allocated). A uri without a scheme and "://" is returned unchanged.
+gchar* tilu_gst_rewrite_uri(const char* proxy_uri, const char* uri);
 
 struct TiluGstCloser {
   void operator()(TiluGst* gst) const noexcept { tilu_gst_close(gst); }

@@ -22,6 +22,8 @@ struct ChannelOptions {
   bool broadcast = false;  // High profile with B-frames (speed-preset veryfast) instead of zerolatency
   bool video = true;       // false: an audio-only stream
   bool audio = true;
+  std::string uri_scheme;  // playlist URI scheme; empty: "udp" for udp, "krtp" for rtp
+  int duration_s = 300;    // the sender stops by itself after this, even if a test dies
 };
 
 class ChannelSender {
@@ -35,8 +37,14 @@ class ChannelSender {
 
   // Restarts every RTP channel's payloader with a new SSRC; the stream goes on.
   void restart_ssrc();
-  // Stops the sender (the channels go silent).
-  void stop();
+  // Stops the sender (the channels go silent) with sig (SIGTERM by default) and returns its
+  // wait status.
+  int stop(int sig = 15);
+  // True once the sender reported every channel playing (false after a failed start).
+  bool ready() const { return ready_; }
+  pid_t pid() const { return process_.pid(); }
+  // What the sender wrote on standard error so far.
+  std::string log() const;
   // "udp://@G:N" for channel i (or "rtp://", "krtp://" with the scheme given).
   std::string uri(int i, const std::string& scheme = "udp") const;
   std::string group(int i) const;
@@ -44,8 +52,11 @@ class ChannelSender {
 
  private:
   ChannelOptions options_;
+  TempDir dir_;  // the sender's output and log; outlives the process
   ChildProcess process_;
   std::string log_path_;
+  std::string out_path_;
+  bool ready_ = false;
 };
 
 }  // namespace tilutest

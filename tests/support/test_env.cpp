@@ -89,7 +89,10 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& o) noexcept {
 ChildProcess::~ChildProcess() { stop(); }
 
 bool ChildProcess::running() const {
-  return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG | WNOWAIT) == 0;
+  // waitpid() refuses WNOWAIT (EINVAL); waitid() peeks without reaping.
+  if (pid_ <= 0) return false;
+  siginfo_t info{};
+  return waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 int ChildProcess::wait(int timeout_ms) {

@@ -1,0 +1,23 @@
+// The snapshot pipeline: one UDP stream in, its first video frame out as one PNG file.
+#pragma once
+
+#include <gst/gst.h>
+
+#include "gst_ptr.h"
+
+struct SarvGst {
+  // The playbin; owns the video-sink bin, its elements and the bus. Empty when the pipeline
+  // could not be built: such a handle never finishes and writes nothing.
+  glibx::Ref<GstElement> pipeline;
+  GstBus* bus = nullptr;  // the pipeline's bus, kept alive by the pipeline itself
+};
+
+// Builds and starts a snapshot of uri into the file location. Never returns NULL and never
+// waits for the pipeline. The strings are copied.
+SarvGst* sarv_gst_open(const gchar* uri, const gchar* location);
+
+// True once the pipeline has posted end-of-stream: the file is then written. Never blocks.
+gboolean sarv_gst_is_finished(SarvGst* gst);
+
+// Stops the pipeline and releases the handle. NULL is allowed.
+void sarv_gst_close(SarvGst* gst);

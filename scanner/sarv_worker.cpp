@@ -1,0 +1,174 @@
+// A scan worker: joins each group of its slice in turn on the chosen device, watches a live
+// capture for UDP datagrams to the group and starts one snapshot per new destination port.
+#include <gio/gio.h>
+#include <pcap/pcap.h>
+
+#include <cstdarg>
+#include <memory>
+
+#include "glib_ptr.h"
+#include "sarv_filter.h"
+#include "sarv_gst.h"
+#include "sarv_main.h"
+
+namespace {
+
+constexpr int kSnapLen = 14 + 20 + 8;  // Ethernet, IPv4 without options, UDP: headers only
+constexpr int kReadTimeoutMs = 500;
+constexpr guint16 kMembershipPort = 65535;
+
+struct PcapClose {
+  void operator()(pcap_t* p) const noexcept { pcap_close(p); }
+};
+using PcapPtr = std::unique_ptr<pcap_t, PcapClose>;
+
+// One print call per line, so that the lines of several workers interleave whole.
+void _sarv_say(bool failure, const char* format, ...) G_GNUC_PRINTF(2, 3);
+void _sarv_say(bool failure, const char* format, ...) {
+  if (!failure && sarv_opt::quiet) return;
+  va_list args;
+  va_start(args, format);
+  glibx::CharPtr text(g_strdup_vprintf(format, args));
+  va_end(args);
+  if (failure)
+    g_printerr("[%p] %s", (void*)g_thread_self(), text.get());
+  else
+    g_print("[%p] %s", (void*)g_thread_self(), text.get());
+}
+
+// What a record holds while its address is scanned; released whatever ends the scan.
+class GroupScan {
+ public:
+  explicit GroupScan(SarvGroup* group) : group_(group) {
+    group_->gsts = g_ptr_array_new();
+    group_->ports = g_array_new(FALSE, FALSE, sizeof(guint16));
+    group_->num_ports = 0;
+  }
+  GroupScan(const GroupScan&) = delete;
+  GroupScan& operator=(const GroupScan&) = delete;
+  ~GroupScan() {
+    for (guint k = 0; k < group_->gsts->len; k++)
+      sarv_gst_close(static_cast<SarvGst*>(g_ptr_array_index(group_->gsts, k)));
+    g_ptr_array_unref(group_->gsts);
+    g_array_unref(group_->ports);
+    group_->gsts = nullptr;
+    group_->ports = nullptr;
+    group_->num_ports = 0;
+  }
+
+  bool has_port(guint16 port) const {
+    for (gint32 k = 0; k < group_->num_ports; k++)
+      if (g_array_index(group_->ports, guint16, k) == port) return true;
+    return false;
+  }
+
+  void add(guint16 port, SarvGst* gst) {
+    g_ptr_array_add(group_->gsts, gst);
+    g_array_append_val(group_->ports, port);
+    group_->num_ports++;
+  }
+
+  // Closes every finished snapshot; true when this closed one and none is left open.
+  bool poll() {
+    bool closed = false, open = false;
+    for (guint k = 0; k < group_->gsts->len; k++) {
+      gpointer& slot = g_ptr_array_index(group_->gsts, k);
+      if (!slot) continue;
+      if (sarv_gst_is_finished(static_cast<SarvGst*>(slot))) {
+        sarv_gst_close(static_cast<SarvGst*>(slot));
+        slot = nullptr;
+        closed = true;
+      } else {
+        open = true;
+      }
+    }
+    return closed && !open;
+  }
+
+ private:
+  SarvGroup* group_;
+};
+
+void _sarv_scan_group(SarvGroup* group, GSocket* socket, pcap_t* pcap, const gchar* device) {
+  glibx::CharPtr text(g_strdup_printf("%d.%d.%d.%d", int(group->addr >> 24 & 0xff),
+                                      int(group->addr >> 16 & 0xff), int(group->addr >> 8 & 0xff),
+                                      int(group->addr & 0xff)));
+  _sarv_say(false, "start scanning %s\n", text.get());
+  auto address = glibx::Ref<GInetAddress>::adopt(g_inet_address_new_from_string(text.get()));
+  glibx::Error error;
+  if (!g_socket_join_multicast_group(socket, address.get(), FALSE, device, error.out()))
+    _sarv_say(true, "can't join %s: %s\n", text.get(), error.message());
+  error.clear();
+
+  {
+    GroupScan scan(group);
+    const gint64 start = g_get_monotonic_time();
+    const gint64 limit = gint64(sarv_opt::timeout) * 1000;
+    for (;;) {
+      pcap_pkthdr* header = nullptr;
+      const u_char* data = nullptr;
+      int got = pcap_next_ex(pcap, &header, &data);
+      if (got < 0) break;
+      if (g_get_monotonic_time() - start > limit) break;
+      if (got == 0) continue;
+      guint16 port = 0;
+      if (!sarv_filter_port(data, header->caplen, group->addr, &port)) continue;
+      if (!scan.has_port(port)) {
+        glibx::CharPtr uri(g_strdup_printf("udp://%s:%d", text.get(), port));
+        glibx::CharPtr file(g_strdup_printf("%s/%s-%d.png", sarv_opt::output, text.get(), port));
+        _sarv_say(false, "trying to save %s to %s\n", uri.get(), file.get());
+        scan.add(port, sarv_gst_open(uri.get(), file.get()));
+      }
+      if (scan.poll()) break;
+    }
+  }
+  _sarv_say(false, "finish scanning %s\n", text.get());
+
+  if (!g_socket_leave_multicast_group(socket, address.get(), FALSE, device, error.out()))
+    _sarv_say(true, "can't leave %s: %s\n", text.get(), error.message());
+  error.clear();
+}
+
+}  // namespace
+
+gpointer sarv_scan_thread(gpointer data) {
+  auto* slice = static_cast<SarvGroupList*>(data);
+  const gchar* device = dev_names[sarv_opt::interface];
+  glibx::Error error;
+
+  auto socket = glibx::Ref<GSocket>::adopt(
+      g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_DEFAULT,
+                   error.out()));
+  if (!socket) {
+    _sarv_say(true, "can't create socket: %s\n", error.message());
+    return nullptr;
+  }
+  error.clear();
+  auto any = glibx::Ref<GInetAddress>::adopt(g_inet_address_new_any(G_SOCKET_FAMILY_IPV4));
+  auto bind_address =
+      glibx::Ref<GSocketAddress>::adopt(g_inet_socket_address_new(any.get(), kMembershipPort));
+  any.reset();
+  // Every worker binds the same port; the socket only carries memberships.
+  if (!g_socket_bind(socket.get(), bind_address.get(), TRUE, error.out())) {
+    _sarv_say(true, "can't bind socket: %s\n", error.message());
+    return nullptr;
+  }
+  error.clear();
+
+  char errbuf[PCAP_ERRBUF_SIZE] = "";
+  PcapPtr pcap(pcap_open_live(device, kSnapLen, 1, kReadTimeoutMs, errbuf));
+  if (!pcap) {
+    _sarv_say(true, "can't open pcap: %s\n", errbuf);
+    return nullptr;
+  }
+  if (pcap_datalink(pcap.get()) != DLT_EN10MB) {
+    _sarv_say(true, "%s is not ethernet\n", device);
+    return nullptr;
+  }
+
+  for (gint32 i = 0; i < slice->num_groups; i++) {
+    _sarv_scan_group(&slice->groups[i], socket.get(), pcap.get(), device);
+    g_usleep(gulong(guint32(sarv_opt::sleep) * 1000u));
+  }
+  return nullptr;
+}

@@ -1,0 +1,1 @@
+tilu_add_fuzzer(fuzz_tilu_playlist ${CMAKE_CURRENT_LIST_DIR}/fuzz_tilu_playlist.cpp tilu_playlist)

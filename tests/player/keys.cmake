@@ -1,0 +1,8 @@
+# Keyboard commands: the handler on the real scene, and the real program driven by xdotool.
+# The tests play a window manager's part on the bare Xvfb display through Xlib.
+pkg_check_modules(TILU_X11 REQUIRED IMPORTED_TARGET x11)
+
+add_executable(test_tilu_keys player/test_tilu_keys.cpp)
+target_link_libraries(test_tilu_keys PRIVATE tilu_core tilu_test_support GTest::gtest PkgConfig::TILU_X11)
+add_test(NAME test_tilu_keys COMMAND test_tilu_keys)
+set_tests_properties(test_tilu_keys PROPERTIES ENVIRONMENT "${TILU_TEST_ENV}" TIMEOUT 180)

@@ -1,0 +1,19 @@
+# Scanner tests. The pure units run anywhere; the binaries that run sarv, join groups or
+# capture move themselves into a private network namespace first (they need root).
+set(sarv_test_dir ${CMAKE_CURRENT_LIST_DIR})
+
+function(sarv_add_test name timeout)
+  add_executable(${name} ${sarv_test_dir}/${name}.cpp)
+  target_include_directories(${name} PRIVATE ${sarv_test_dir})
+  target_link_libraries(${name} PRIVATE tilu_test_support ${ARGN})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${TILU_TEST_ENV}" TIMEOUT ${timeout})
+endfunction()
+
+sarv_add_test(test_sarv_filter 60 sarv_filter GTest::gtest_main)
+sarv_add_test(test_sarv_targets 60 sarv_core GTest::gtest_main)
+sarv_add_test(test_sarv_cli 120 GTest::gtest)
+sarv_add_test(test_sarv_gst 240 sarv_gst GTest::gtest)
+add_dependencies(test_sarv_cli sarv)
+sarv_add_test(test_sarv_worker 300 GTest::gtest)
+add_dependencies(test_sarv_worker sarv)
