@@ -40,7 +40,7 @@ void on_tilu_event(int event, gpointer counter) {
 // Runs the main loop for ms milliseconds.
 void run_for(int ms) {
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  g_timeout_add(ms, [](gpointer l) { g_main_loop_quit(static_cast<GMainLoop*>(l)); return G_SOURCE_REMOVE; }, loop);
+  g_timeout_add(ms, [](gpointer l) -> gboolean { g_main_loop_quit(static_cast<GMainLoop*>(l)); return G_SOURCE_REMOVE; }, loop);
   g_main_loop_run(loop);
   g_main_loop_unref(loop);
 }

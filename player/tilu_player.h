@@ -89,9 +89,9 @@ struct TiluPlayer {
   gint32 text_mode = TILU_TEXT_NONE;      // one of the TILU_TEXT_* modes
   // Recovery from failing streams (tilu_video.cpp, tilu_scan.cpp): repeated errors are retried
   // with growing delays so that a dead stream cannot keep the main loop busy.
-  gint32 main_failures = 0;     // main pipeline errors since its last frame or the last focus move
+  gint32 main_failures = 0;     // main pipelines failed since the last frame or focus move
   glibx::SourceId main_reopen;  // pending reopen of the main video after an error
-  gint32 scan_failures = 0;     // scan errors since the last scan frame
+  gint32 scan_failures = 0;     // scans failed since the last scan frame
 };
 
 // Precondition of the player core (the tilu_main module): reports the module, file, line,

@@ -56,9 +56,18 @@ void end_scan(TiluPlayer* player, gint32 index) {
   start_next_scan(player);
 }
 
+// A failing pipeline posts several errors (the element's, then the state change's); the first
+// one has already replaced the scan's timeout by the short, low-priority one.
+bool scan_ending(const TiluPlayer* player, gint32 index) {
+  GSource* timeout = g_main_context_find_source_by_id(nullptr, player->scan_timeout_ids[index]);
+  return timeout && g_source_get_priority(timeout) == kErrorEndPriority;
+}
+
 // Replaces the scan's timeout by a short one at low priority; when it fires, the scan ends like
 // any timed-out scan. The scan keeps its slot (pipeline and timeout both set) until then.
 void end_scan_soon(TiluPlayer* player, TiluTile* tile) {
+  if (scan_ending(player, tile->vid_idx)) return;
+  player->scan_failures++;
   guint& timeout_id = player->scan_timeout_ids[tile->vid_idx];
   if (timeout_id != 0) g_source_remove(timeout_id);
   guint delay = player->scan_failures >= entry_count(player)
@@ -122,7 +131,6 @@ void _tilu_scan_texture_on_callback(int event, gpointer data) {
   if (event == TILU_GST_TEXTURE_ON) {
     end_scan(player, tile->vid_idx);
   } else {
-    player->scan_failures++;
     end_scan_soon(player, tile);
   }
 }

@@ -60,10 +60,10 @@ gboolean on_reopen_due(gpointer data) {
 }
 
 void on_main_error(TiluPlayer* player) {
-  player->main_failures++;
-  // The failed pipeline stays in main_gst until the reopen replaces it; further errors from it
-  // change nothing.
+  // The failed pipeline stays in main_gst until the reopen replaces it; the further errors it
+  // posts (the element's, then the state change's) change nothing.
   if (player->main_reopen) return;
+  player->main_failures++;
   guint delay = reopen_delay_ms(player->main_failures);
   // Bounded log: one line at every doubling of the run of failures.
   gint32 n = player->main_failures;

@@ -128,7 +128,7 @@ SarvGst* sarv_gst_open(const gchar* uri, const gchar* location) {
   g_object_set(play.get(), "flags", flags & ~kPlayFlagAudio, nullptr);
   g_signal_connect(play.get(), "deep-element-added", G_CALLBACK(_sarv_gst_on_element_added),
                    nullptr);
-  //g_signal_connect(play.get(), "source-setup", G_CALLBACK(_sarv_gst_on_source_setup), nullptr);
+  g_signal_connect(play.get(), "source-setup", G_CALLBACK(_sarv_gst_on_source_setup), nullptr);
   ElementRef bin = _sarv_gst_sink_bin(location);
   // Without its sink bin playbin would pick a display sink and write nothing: leave the
   // handle empty instead.

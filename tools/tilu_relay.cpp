@@ -129,7 +129,7 @@ gboolean on_run(GThreadedSocketService*, GSocketConnection* connection, GObject*
 
   glibx::CharPtr request(g_data_input_stream_read_line(reader.get(), nullptr, nullptr, nullptr));
   // Headers are read and ignored, up to the blank line.
-  for (int i = 0; request && i < 100; i++) {
+  for (int i = 0; request && *request.get() && i < 100; i++) {
     glibx::CharPtr header(g_data_input_stream_read_line(reader.get(), nullptr, nullptr, nullptr));
     if (!header || !*header.get()) break;
   }

@@ -203,6 +203,13 @@ static void gst_tilu_rtpsrc_get_property(GObject* object, guint prop_id, GValue*
   }
 }
 
+static GstPadProbeReturn gst_tilu_rtpsrc_drop_cb(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+  (void)pad;
+  (void)info;
+  (void)data;
+  return GST_PAD_PROBE_DROP;
+}
+
 // Runs on the streaming thread of the RTP source whose pad rtpbin adds (its jitter buffer), so
 // two sources starting together meet here; pad_lock makes the test of num_pads and the ghost
 // pad's creation or retargeting one step.
@@ -232,6 +239,13 @@ static void gst_tilu_rtpsrc_rtpbin_pad_added_cb(GstElement* rtpbin, GstPad* pad,
     // One source pad for the element: a sender that restarts with a new SSRC keeps playing
     // through the same pad, and downstream never sees a second stream.
     GST_DEBUG_OBJECT(self, "Ignore SSRC");
+    // An older source that is still sending would now push into an unlinked pad, and rtpbin
+    // hands that not-linked result back to the UDP source, which stops the whole element with
+    // a streaming error. Its data is dropped instead, before the link goes away.
+    auto previous = glibx::Ref<GstPad>::adopt(gst_ghost_pad_get_target(GST_GHOST_PAD(self->ghost_pad)));
+    if (previous)
+      gst_pad_add_probe(previous.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                        gst_tilu_rtpsrc_drop_cb, nullptr, nullptr);
     gst_ghost_pad_set_target(GST_GHOST_PAD(self->ghost_pad), target.get());
     g_mutex_unlock(&self->pad_lock);
     return;

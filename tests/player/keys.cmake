@@ -6,3 +6,10 @@ add_executable(test_tilu_keys player/test_tilu_keys.cpp)
 target_link_libraries(test_tilu_keys PRIVATE tilu_core tilu_test_support GTest::gtest PkgConfig::TILU_X11)
 add_test(NAME test_tilu_keys COMMAND test_tilu_keys)
 set_tests_properties(test_tilu_keys PROPERTIES ENVIRONMENT "${TILU_TEST_ENV}" TIMEOUT 180)
+
+# The real program under Xvfb on live channels in the test's own network namespace.
+add_executable(test_tilu_keys_e2e player/test_tilu_keys_e2e.cpp)
+target_link_libraries(test_tilu_keys_e2e PRIVATE tilu_test_support GTest::gtest PkgConfig::TILU_X11)
+add_dependencies(test_tilu_keys_e2e tilu tilu-channels)
+add_test(NAME test_tilu_keys_e2e COMMAND test_tilu_keys_e2e)
+set_tests_properties(test_tilu_keys_e2e PROPERTIES ENVIRONMENT "${TILU_TEST_ENV}" TIMEOUT 240)

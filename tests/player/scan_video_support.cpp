@@ -62,7 +62,14 @@ bool run_loop_until(const std::function<bool()>& done, int timeout_ms,
   gint64 deadline = now_ms() + timeout_ms;
   bool held = done();
   while (!held && now_ms() < deadline) {
+    // clutter_init leaves the scene graph's lock held by this thread, and clutter_main releases
+    // it while the loop runs; sources added with clutter_threads_add_timeout and the event
+    // handler take it themselves.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    clutter_threads_leave();
     g_main_context_iteration(nullptr, TRUE);
+    clutter_threads_enter();
+    G_GNUC_END_IGNORE_DEPRECATIONS
     if (after_iteration) after_iteration();
     held = done();
   }

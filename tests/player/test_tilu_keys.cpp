@@ -86,6 +86,14 @@ class Player {
     return handled;
   }
 
+  // As after the main pipeline's first frame; a reopen hides the main actor and clears the flag.
+  // (The handle's address is no proof: a new handle may reuse the old one's memory.)
+  void pretend_main_shown() {
+    record.main_shown = TRUE;
+    clutter_actor_set_opacity(record.main_actor, 255);
+  }
+  bool main_reopened() const { return !record.main_shown && clutter_actor_get_opacity(record.main_actor) == 0; }
+
   gfloat grid_x() const { return clutter_actor_get_x(record.grid_actor); }
   gfloat grid_y() const { return clutter_actor_get_y(record.grid_actor); }
 
@@ -101,14 +109,16 @@ struct Snapshot {
   gboolean mute;
   guint text_timeout_id;
   TiluGst* main_gst;
-  guint8 titles_opacity;
+  gboolean main_shown;
+  guint8 main_opacity, titles_opacity, info_opacity;
 
   static Snapshot of(const Player& p) {
     const TiluPlayer& r = p.record;
     return Snapshot{r.vid_idx, r.zoom, r.saved_zoom, r.text_mode, r.center_x, r.center_y, r.saved_center_x,
                     r.saved_center_y, clutter_actor_get_x(r.focus_actor), clutter_actor_get_y(r.focus_actor),
                     p.grid_x(), p.grid_y(), r.volume, r.mute, r.text_timeout_id, r.main_gst.get(),
-                    clutter_actor_get_opacity(r.titles_actor)};
+                    r.main_shown, clutter_actor_get_opacity(r.main_actor), clutter_actor_get_opacity(r.titles_actor),
+                    clutter_actor_get_opacity(r.info_text)};
   }
   bool operator==(const Snapshot&) const = default;
 };
@@ -124,6 +134,8 @@ TEST_F(KeysTest, UnhandledKeysPropagateAndChangeNothing) {
                         CLUTTER_KEY_KP_Left, CLUTTER_KEY_KP_Up,     CLUTTER_KEY_KP_Right, CLUTTER_KEY_KP_Down,
                         CLUTTER_KEY_KP_Page_Up, CLUTTER_KEY_KP_Page_Down, CLUTTER_KEY_Shift_L, CLUTTER_KEY_Tab,
                         CLUTTER_KEY_Delete,  CLUTTER_KEY_F10,       CLUTTER_KEY_equal,   CLUTTER_KEY_KP_Multiply};
+  p.pretend_main_shown();
+  clutter_actor_set_opacity(p.record.titles_actor, 0);  // a refresh would show the captions
   for (guint key : keys) {
     SCOPED_TRACE(testing::Message() << "key " << key);
     const Snapshot before = Snapshot::of(p);
@@ -171,12 +183,12 @@ TEST_F(KeysTest, FocusMovesReopenTheMainVideoOnTheNewTile) {
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(testing::Message() << "key " << s.key << " to " << s.vid_idx);
-    TiluGst* old_gst = p.record.main_gst.get();
+    p.pretend_main_shown();
     tilutest::LogCapture log;
     ASSERT_EQ(p.press(s.key), CLUTTER_EVENT_STOP);
     EXPECT_EQ(p.record.vid_idx, s.vid_idx);
     EXPECT_EQ(log.count(format("vid_idx(%d)", s.vid_idx)), 1);
-    EXPECT_NE(p.record.main_gst.get(), old_gst) << "main video not reopened";
+    EXPECT_TRUE(p.main_reopened()) << "main video not reopened";
     EXPECT_EQ(clutter_actor_get_x(p.record.focus_actor), 500.0f * (s.vid_idx % 4));
     EXPECT_EQ(clutter_actor_get_y(p.record.focus_actor), 500.0f * (s.vid_idx / 4));
     EXPECT_EQ(p.record.zoom, 4);
@@ -197,12 +209,12 @@ TEST_F(KeysTest, SingleEntryAndSingleRowKeepTheEntryButReopen) {
     SCOPED_TRACE(testing::Message() << c.count << " entries, key " << c.key);
     Player p(c.count, c.columns, dir_);
     p.record.vid_idx = c.start;
-    TiluGst* old_gst = p.record.main_gst.get();
+    p.pretend_main_shown();
     tilutest::LogCapture log;
     EXPECT_EQ(p.press(c.key), CLUTTER_EVENT_STOP);
     EXPECT_EQ(p.record.vid_idx, c.start);
     EXPECT_EQ(log.count(format("vid_idx(%d)", c.start)), 1);
-    EXPECT_NE(p.record.main_gst.get(), old_gst);
+    EXPECT_TRUE(p.main_reopened()) << "main video not reopened";
   }
 }
 

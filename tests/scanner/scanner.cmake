@@ -1,13 +1,17 @@
 # Scanner tests. The pure units run anywhere; the binaries that run sarv, join groups or
 # capture move themselves into a private network namespace first (they need root).
 set(sarv_test_dir ${CMAKE_CURRENT_LIST_DIR})
+# GLib is built without frame pointers: with the fast unwinder a leak report stops at g_malloc
+# and the suppressions of the libraries' own kept allocations cannot match it.
+string(REPLACE "ASAN_OPTIONS=" "ASAN_OPTIONS=fast_unwind_on_malloc=0:" sarv_test_env
+  "${TILU_TEST_ENV}")
 
 function(sarv_add_test name timeout)
   add_executable(${name} ${sarv_test_dir}/${name}.cpp)
   target_include_directories(${name} PRIVATE ${sarv_test_dir})
   target_link_libraries(${name} PRIVATE tilu_test_support ${ARGN})
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${TILU_TEST_ENV}" TIMEOUT ${timeout})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${sarv_test_env}" TIMEOUT ${timeout})
 endfunction()
 
 sarv_add_test(test_sarv_filter 60 sarv_filter GTest::gtest_main)

@@ -17,7 +17,7 @@ namespace mediatest {
 // Iterates the default main context until done() holds or timeout_ms passed; returns done().
 inline bool run_until(const std::function<bool()>& done, int timeout_ms) {
   gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-  guint tick = g_timeout_add(10, [](gpointer) { return G_SOURCE_CONTINUE; }, nullptr);
+  guint tick = g_timeout_add(10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   while (!done() && g_get_monotonic_time() < deadline) g_main_context_iteration(nullptr, TRUE);
   g_source_remove(tick);
   return done();
@@ -52,9 +52,15 @@ class Journal {
       if (e.find(text) != std::string::npos) return true;
     return false;
   }
+  // The entries, a run of equal ones written once with its count.
   std::string dump() const {
     std::string out;
-    for (const auto& e : entries_) out += "  " + e + "\n";
+    for (size_t i = 0; i < entries_.size();) {
+      size_t j = i;
+      while (j < entries_.size() && entries_[j] == entries_[i]) j++;
+      out += "  " + entries_[i] + (j - i > 1 ? "  (x" + std::to_string(j - i) + ")" : "") + "\n";
+      i = j;
+    }
     return out;
   }
 

@@ -10,6 +10,7 @@ add_executable(tilu_rtpsrc_tests
   ${rtpsrc_test_dir}/stream_test.cpp)
 target_link_libraries(tilu_rtpsrc_tests PRIVATE tilu_rtpsrc tilu_test_support PkgConfig::GST_RTPSRC_TESTS
   GTest::gtest)
+add_dependencies(tilu_rtpsrc_tests tilu-channels)
 # One process per test: some tests hide registry features or hold groups joined.
 gtest_add_tests(TARGET tilu_rtpsrc_tests TEST_LIST tilu_rtpsrc_test_list)
 set_tests_properties(${tilu_rtpsrc_test_list} PROPERTIES ENVIRONMENT "${TILU_TEST_ENV}" TIMEOUT 120)

@@ -1,6 +1,12 @@
 #include "rtpsrc_test_support.h"
 
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 
@@ -76,12 +82,41 @@ WeakObserver::~WeakObserver() {
   if (object_) g_object_remove_weak_pointer(object_, reinterpret_cast<gpointer*>(&object_));
 }
 
-RtpSender::RtpSender(const std::string& group, int port, guint32 ssrc)
-    : process_({"gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "pattern=ball", "!",
-                "video/x-raw,width=320,height=180,framerate=25/1", "!", "videoconvert", "!",
-                "video/x-raw,format=I420", "!", "x264enc", "tune=zerolatency", "speed-preset=ultrafast",
-                "key-int-max=10", "bitrate=300", "!", "h264parse", "!", "mpegtsmux", "alignment=7", "!",
-                "rtpmp2tpay", "ssrc=" + std::to_string(ssrc), "!", "udpsink", "host=" + group,
-                "port=" + std::to_string(port), "sync=false"}) {}
+RtpSender::RtpSender(const std::string& group, int port, guint32 ssrc) {
+  std::vector<std::string> argv = {
+      "gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "pattern=ball", "num-buffers=2250", "!",
+      "video/x-raw,width=320,height=180,framerate=25/1", "!", "videoconvert", "!", "video/x-raw,format=I420", "!",
+      "x264enc", "tune=zerolatency", "speed-preset=ultrafast", "key-int-max=10", "bitrate=300", "!", "h264parse",
+      "!", "mpegtsmux", "alignment=7", "!", "rtpmp2tpay", "ssrc=" + std::to_string(ssrc), "!", "udpsink",
+      "host=" + group, "port=" + std::to_string(port), "sync=false"};
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) dup2(null_fd, 1), close(null_fd);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+}
+
+void RtpSender::stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  for (int i = 0; i < 300; i++) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    g_usleep(10000);
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
 
 }  // namespace rtpsrctest

@@ -74,13 +74,18 @@ class WeakObserver {
 
 // A live channel: H.264 in MPEG-TS in RTP (payload type 33) with a fixed SSRC, sent to
 // group:port by gst-launch-1.0 in this process's network namespace; ended with the object.
+// The sender dies with the test process even when a failed assertion aborts it, and stops by
+// itself after at most 90 s of video.
 class RtpSender {
  public:
   RtpSender(const std::string& group, int port, guint32 ssrc);
-  void stop() { process_.stop(); }
+  RtpSender(const RtpSender&) = delete;
+  RtpSender& operator=(const RtpSender&) = delete;
+  ~RtpSender() { stop(); }
+  void stop();
 
  private:
-  tilutest::ChildProcess process_;
+  pid_t pid_ = -1;
 };
 
 // Runs the default main context until done() is true or timeout_ms passes.

@@ -1,0 +1,318 @@
+// The real tilu program on live test channels, driven from outside like a user: key presses
+// sent to its window with xdotool, the window resized and closed, the screen read back with
+// screenshots and the debug log read from its standard output. Everything runs in the test's
+// own network namespace and on its own Xvfb display.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "channel_sender.h"
+#include "test_env.h"
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include "x11_helpers.h"
+
+namespace {
+
+constexpr int kColumns = 3;
+constexpr int kEntries = 9;   // three rows of three; the entries share three channels
+constexpr int kChannels = 3;
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+template <typename Pred>
+bool wait_for(Pred done, int timeout_ms) {
+  const gint64 end = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+  while (!done()) {
+    if (g_get_monotonic_time() > end) return false;
+    g_usleep(50000);
+  }
+  return true;
+}
+
+struct Rgb {
+  int r, g, b;
+  bool yellow() const { return r > 180 && g > 180 && b < 90; }
+  bool black() const { return r < 24 && g < 24 && b < 24; }
+};
+
+// One screenshot of the whole display, read from a binary PPM.
+class Screenshot {
+ public:
+  explicit Screenshot(const std::string& path) {
+    if (tilutest::run_command("import -window root -depth 8 ppm:" + path + " 2>/dev/null") != 0) return;
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> width_ >> height_ >> maxval;
+    in.get();
+    if (magic != "P6" || maxval != 255) return;
+    pixels_.resize(size_t(width_) * height_ * 3);
+    in.read(reinterpret_cast<char*>(pixels_.data()), std::streamsize(pixels_.size()));
+    if (!in) pixels_.clear();
+  }
+  bool ok() const { return !pixels_.empty(); }
+  Rgb at(int x, int y) const {
+    const size_t i = (size_t(y) * width_ + x) * 3;
+    return {pixels_[i], pixels_[i + 1], pixels_[i + 2]};
+  }
+  // Share of non-black pixels in the rectangle (sampled every 4 pixels).
+  double lit_share(int x0, int y0, int x1, int y1) const {
+    int lit = 0, all = 0;
+    for (int y = y0; y < y1; y += 4) {
+      for (int x = x0; x < x1; x += 4) {
+        all++;
+        lit += at(x, y).black() ? 0 : 1;
+      }
+    }
+    return all ? double(lit) / all : 0.0;
+  }
+
+ private:
+  int width_ = 0, height_ = 0;
+  std::vector<unsigned char> pixels_;
+};
+
+// A view of cells w x h pixels at (x, y) on the screen: where cell (column, row) shows.
+struct CellView {
+  double x, y, w, h;
+  int left(int column) const { return int(x + w * column); }
+  int top(int row) const { return int(y + h * row); }
+};
+
+// The player with its window, log and exit status.
+class Tilu {
+ public:
+  Tilu(const std::string& playlist, const tilutest::TempDir& dir) : out_(dir.file("tilu.out")) {
+    // Debug lines go to standard output; the environment is inherited by the child.
+    setenv("G_MESSAGES_DEBUG", "all", 1);
+    // -o: no captions over the pictures; -j 0: no scans, so the only picture is the main video.
+    process_ = tilutest::ChildProcess({TILU_PLAYER_BIN, "-o", "-j", "0", "-a", "100", playlist}, out_,
+                                      dir.file("tilu.err"));
+    unsetenv("G_MESSAGES_DEBUG");
+    wait_for(
+        [&] {
+          window_ = first_line(tilutest::run_capture({"xdotool", "search", "--name", "^Tiluplay 0.8$"}, 5000).out);
+          return !window_.empty() || !process_.running();
+        },
+        30000);
+  }
+
+  const std::string& window() const { return window_; }
+  pid_t pid() const { return process_.pid(); }
+  std::string log() const { return read_file(out_); }
+  bool running() const { return process_.running(); }
+  int wait(int timeout_ms) { return process_.wait(timeout_ms); }
+
+  void key(const std::string& name) {
+    ASSERT_EQ(tilutest::run_command("xdotool key --window " + window_ + " " + name), 0) << name;
+  }
+  void resize(int w, int h) {
+    ASSERT_EQ(tilutest::run_command("xdotool windowsize " + window_ + " " + std::to_string(w) + " " +
+                                    std::to_string(h)),
+              0);
+  }
+
+  // Waits until the log holds line `count` times or more.
+  bool log_has(const std::string& line, int count = 1, int timeout_ms = 10000) const {
+    return wait_for([&] { return occurrences(line) >= count; }, timeout_ms);
+  }
+  bool log_mentions(const std::string& prefix, int timeout_ms = 10000) const {
+    return wait_for([&] { return log().find(": " + prefix) != std::string::npos; }, timeout_ms);
+  }
+  int occurrences(const std::string& line) const {
+    const std::string text = "\n" + log();
+    int n = 0;
+    for (size_t at = text.find(": " + line + "\n"); at != std::string::npos; at = text.find(": " + line + "\n", at + 1)) {
+      n++;
+    }
+    return n;
+  }
+
+ private:
+  static std::string first_line(const std::string& s) { return s.substr(0, s.find('\n')); }
+
+  std::string out_;
+  tilutest::ChildProcess process_;
+  std::string window_;
+};
+
+class TiluE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tilutest::ChannelOptions options;
+    options.count = kChannels;
+    options.width = 320;
+    options.height = 180;
+    options.fps = 15;
+    options.keyint = 8;  // a new main video shows within a second
+    options.bitrate_kbps = 300;
+    options.duration_s = 120;
+    sender_ = std::make_unique<tilutest::ChannelSender>(options);
+    ASSERT_TRUE(sender_->ready()) << sender_->log();
+
+    playlist_ = dir_.file("wall.m3u");
+    std::ofstream m3u(playlist_);
+    m3u << "#EXTM3U\n";
+    for (int i = 0; i < kEntries; ++i) {
+      m3u << "#EXTINF:-1,Entry " << i << "\n" << sender_->uri(i % kChannels) << "\n";
+    }
+  }
+
+  // Waits until the screen shows the focus frame around cell (column, row) and the main video in
+  // it, and no picture in the cell `away` (when given).
+  ::testing::AssertionResult shows_focus(const CellView& view, int column, int row, int away_column = -1,
+                                         int away_row = -1) {
+    std::string last;
+    const bool ok = wait_for(
+        [&] {
+          Screenshot shot(dir_.file("shot.ppm"));
+          if (!shot.ok()) {
+            last = "no screenshot";
+            return false;
+          }
+          const int x0 = view.left(column), y0 = view.top(row);
+          const int x1 = view.left(column + 1), y1 = view.top(row + 1);
+          // The yellow rim: the frame is 3 % larger than its cell, the pictures 3 % smaller.
+          const bool rim = shot.at((x0 + x1) / 2, y0 + 1).yellow() && shot.at(x0 + 2, (y0 + y1) / 2).yellow();
+          const double lit = shot.lit_share(x0 + int(view.w * 0.1), y0 + int(view.h * 0.1), x1 - int(view.w * 0.1),
+                                            y1 - int(view.h * 0.1));
+          double away = 0;
+          if (away_column >= 0) {
+            away = shot.lit_share(view.left(away_column), view.top(away_row), view.left(away_column + 1),
+                                  view.top(away_row + 1));
+          }
+          last = "rim " + std::to_string(rim) + ", picture " + std::to_string(lit) + ", away " + std::to_string(away);
+          return rim && lit > 0.05 && away < 0.01;
+        },
+        15000);
+    if (ok) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "cell (" << column << ", " << row << "): " << last;
+  }
+
+  // Nothing of the program is left: its process group is empty.
+  static bool nothing_left(pid_t pid) { return kill(-pid, 0) == -1 && errno == ESRCH; }
+
+  tilutest::TempDir dir_;
+  std::unique_ptr<tilutest::ChannelSender> sender_;
+  std::string playlist_;
+};
+
+TEST_F(TiluE2E, KeysMoveFocusAndZoomWithTheViewFollowing) {
+  Tilu tilu(playlist_, dir_);
+  ASSERT_FALSE(tilu.window().empty()) << "no tilu window; its log:\n" << tilu.log();
+
+  tilu.resize(1600, 900);
+  ASSERT_TRUE(tilu.log_has("new_x(0.000000) new_y(0.000000) new_width(1600.000000) new_height(900.000000)"))
+      << tilu.log();
+  // The start-up view: all three columns, the grid at the view's corner.
+  EXPECT_TRUE(tilu.log_has("ra_x(0.000000) ra_y(0.000000) ra_scale_x(1.066667) ra_scale_y(0.600000)"));
+  const CellView whole{0, 0, 1600.0 / 3, 300};
+  EXPECT_TRUE(shows_focus(whole, 0, 0));
+
+  // Right: focus and main video on entry 1.
+  tilu.key("Right");
+  EXPECT_TRUE(tilu.log_has("on_key_press event key_symbol(65363)"));
+  EXPECT_TRUE(tilu.log_has("vid_idx(1)"));
+  EXPECT_TRUE(shows_focus(whole, 1, 0, 0, 0));
+
+  // Zoom in to 2 x 2 around entry 1: columns 1-2.
+  tilu.key("plus");
+  EXPECT_TRUE(tilu.log_has("zoom(0.500000)"));
+  EXPECT_TRUE(tilu.log_has("ra_x(-800.000000) ra_y(0.000000) ra_scale_x(1.600000) ra_scale_y(0.900000)"));
+  const CellView zoom2{-800, 0, 800, 450};
+  EXPECT_TRUE(shows_focus(zoom2, 1, 0));
+
+  // Right twice: entry 2 is inside the view; entry 3 wraps to the next row and the view goes
+  // back against the left edge.
+  tilu.key("Right");
+  EXPECT_TRUE(tilu.log_has("vid_idx(2)"));
+  tilu.key("Right");
+  EXPECT_TRUE(tilu.log_has("vid_idx(3)"));
+  EXPECT_TRUE(tilu.log_has("ra_x(0.000000) ra_y(0.000000) ra_scale_x(1.600000) ra_scale_y(0.900000)"));
+  EXPECT_TRUE(shows_focus(CellView{0, 0, 800, 450}, 0, 1, 1, 0));
+
+  // Down to entry 6 in the third row: the view scrolls one row.
+  tilu.key("Down");
+  EXPECT_TRUE(tilu.log_has("vid_idx(6)"));
+  EXPECT_TRUE(tilu.log_has("ra_x(0.000000) ra_y(-450.000000) ra_scale_x(1.600000) ra_scale_y(0.900000)"));
+  EXPECT_TRUE(shows_focus(CellView{0, -450, 800, 450}, 0, 2));
+
+  // Zoom out again: the whole grid.
+  const std::string whole_view = "ra_x(0.000000) ra_y(0.000000) ra_scale_x(1.066667) ra_scale_y(0.600000)";
+  const int whole_views = tilu.occurrences(whole_view);
+  tilu.key("minus");
+  EXPECT_TRUE(tilu.log_has("zoom(0.333333)"));
+  EXPECT_TRUE(tilu.log_has(whole_view, whole_views + 1));
+  EXPECT_TRUE(shows_focus(whole, 0, 2, 1, 0));
+
+  // Volume and mute show their values.
+  tilu.key("Next");  // Page Down
+  EXPECT_TRUE(tilu.log_has("volume(0.480000)"));
+  EXPECT_TRUE(tilu.log_has("mute(0)"));
+  tilu.key("End");
+  EXPECT_TRUE(tilu.log_has("mute(1)"));
+
+  // A taller window: the view is recomputed, with bands above and below.
+  tilu.resize(1920, 1200);
+  EXPECT_TRUE(tilu.log_has("new_x(0.000000) new_y(60.000000) new_width(1920.000000) new_height(1080.000000)"));
+  EXPECT_TRUE(tilu.log_has("ra_x(0.000000) ra_y(60.000000) ra_scale_x(1.280000) ra_scale_y(0.720000)"));
+  EXPECT_TRUE(shows_focus(CellView{0, 60, 640, 360}, 0, 2));
+
+  tilu.key("Escape");
+  const int status = tilu.wait(15000);
+  ASSERT_NE(status, -1) << "tilu still running after Escape";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status << "\n" << tilu.log();
+  EXPECT_TRUE(nothing_left(tilu.pid()));
+}
+
+TEST_F(TiluE2E, ClosingTheWindowEndsWithExitZero) {
+  struct Way {
+    const char* name;
+    bool (*close)(const std::string& window);
+  };
+  const Way ways[] = {
+      {"window manager's delete", [](const std::string& w) { return tilutest::send_wm_delete(std::stoul(w)); }},
+      {"window destroyed", [](const std::string& w) {
+         Display* display = XOpenDisplay(nullptr);
+         if (!display) return false;
+         XDestroyWindow(display, std::stoul(w));
+         XSync(display, False);
+         XCloseDisplay(display);
+         return true;
+       }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    Tilu tilu(playlist_, dir_);
+    ASSERT_FALSE(tilu.window().empty()) << "no tilu window; its log:\n" << tilu.log();
+    ASSERT_TRUE(tilu.log_mentions("new_x(")) << tilu.log();
+    ASSERT_TRUE(way.close(tilu.window()));
+    const int status = tilu.wait(15000);
+    ASSERT_NE(status, -1) << "tilu still running after its window closed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status << "\n" << tilu.log();
+    EXPECT_TRUE(nothing_left(tilu.pid()));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  tilutest::enter_private_netns();  // the channels are sent and joined here only
+  tilutest::XvfbDisplay display(1920, 1200);
+  return RUN_ALL_TESTS();
+}
