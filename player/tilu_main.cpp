@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "lsan_early.h"
 #include "rtpsrc/tilu_gst_plugin_rtpsrc.h"
 #include "tilu_player.h"
 

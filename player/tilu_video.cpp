@@ -36,6 +36,7 @@ guint reopen_delay_ms(gint32 failures) {
 void open_focused_entry(TiluPlayer* player) {
   ClutterActor* main_actor = player->main_actor;
   player->main_shown = FALSE;
+  // Outside any easing state: also ends a fade-in still running from the previous stream.
   clutter_actor_set_opacity(main_actor, 0);
   // Closed before the open: the actor's one video sink can sit in one pipeline at a time.
   player->main_gst.reset();

@@ -25,8 +25,8 @@ std::string _sarv_gst_location_pattern(const gchar* location) {
 ElementRef _sarv_gst_make(const gchar* factory, const gchar* name) {
   ElementRef element = ElementRef::wrap(gst_element_factory_make(factory, name));
   if (!element)
-    g_printerr("[%p] can't create %s for a snapshot: no element %s\n", (void*)g_thread_self(),
-               name, factory);
+    g_printerr("[%p] can't create %s for a snapshot: no element %s\n", (void*)g_thread_self(), name,
+               factory);
   return element;
 }
 
@@ -46,7 +46,8 @@ ElementRef _sarv_gst_sink_bin(const gchar* location) {
     g_printerr("[%p] can't link the snapshot elements\n", (void*)g_thread_self());
     return nullptr;
   }
-  glibx::Ref<GstPad> target = glibx::Ref<GstPad>::adopt(gst_element_get_static_pad(conv.get(), "sink"));
+  glibx::Ref<GstPad> target =
+      glibx::Ref<GstPad>::adopt(gst_element_get_static_pad(conv.get(), "sink"));
   GstPad* ghost = gst_ghost_pad_new("sink", target.get());
   if (!ghost || !gst_element_add_pad(bin.get(), ghost)) {
     g_printerr("[%p] can't add the snapshot sink pad\n", (void*)g_thread_self());
@@ -84,11 +85,12 @@ glibx::Ref<GSocket> _sarv_gst_group_socket(const gchar* address, gint port) {
   auto group = Ref<GInetAddress>::adopt(g_inet_address_new_from_string(address));
   if (!group || !g_inet_address_get_is_multicast(group.get()) || port <= 0 || port > 65535)
     return nullptr;
-  auto socket = Ref<GSocket>::adopt(g_socket_new(g_inet_address_get_family(group.get()),
-                                                 G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_UDP,
-                                                 nullptr));
+  auto socket =
+      Ref<GSocket>::adopt(g_socket_new(g_inet_address_get_family(group.get()),
+                                       G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_UDP, nullptr));
   if (!socket) return nullptr;
-  auto bind_address = Ref<GSocketAddress>::adopt(g_inet_socket_address_new(group.get(), guint16(port)));
+  auto bind_address =
+      Ref<GSocketAddress>::adopt(g_inet_socket_address_new(group.get(), guint16(port)));
   struct sockaddr_storage native;
   gssize length = g_socket_address_get_native_size(bind_address.get());
   if (length <= 0 ||

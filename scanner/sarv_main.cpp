@@ -1,10 +1,11 @@
 // sarv: finds the IPv4 multicast groups that carry UDP streams and saves one PNG per stream.
+#include "sarv_main.h"
+
 #include <glib/gstdio.h>
 
 #include <cstdio>
 
 #include "glib_ptr.h"
-#include "sarv_main.h"
 #include "sarv_options.h"
 #include "sarv_targets.h"
 

@@ -4,7 +4,6 @@
 
 #include <glib.h>
 
-
 // One single group address to scan. The main thread sets addr only; gsts, ports and num_ports
 // belong to the worker whose slice holds the record, and only while it scans that address.
 struct SarvGroup {

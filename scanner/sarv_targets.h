@@ -9,9 +9,9 @@
 #include "sarv_main.h"
 
 struct SarvTargetCheck {
-  int status = 0;        // 0, or the exit status of the first failing target
-  std::string message;   // what to print for it
-  gint32 total = 0;      // addresses over all targets when status is 0
+  int status = 0;       // 0, or the exit status of the first failing target
+  std::string message;  // what to print for it
+  gint32 total = 0;     // addresses over all targets when status is 0
 };
 
 // Validation pass over targets[0 .. count-1], in order; stops at the first failure:

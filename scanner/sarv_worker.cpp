@@ -136,9 +136,8 @@ gpointer sarv_scan_thread(gpointer data) {
   const gchar* device = dev_names[sarv_opt::interface];
   glibx::Error error;
 
-  auto socket = glibx::Ref<GSocket>::adopt(
-      g_socket_new(G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_DEFAULT,
-                   error.out()));
+  auto socket = glibx::Ref<GSocket>::adopt(g_socket_new(
+      G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_DEFAULT, error.out()));
   if (!socket) {
     _sarv_say(true, "can't create socket: %s\n", error.message());
     return nullptr;

@@ -34,16 +34,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   directory = tmpl;
   paths[0] = directory + "/list.m3u";
   paths[1] = directory + "/list.csv";
+  // One file under both names: written once per input, read once per format.
+  if (symlink("list.m3u", paths[1].c_str()) != 0) std::abort();
   std::atexit(remove_files);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(paths[0].c_str(), "wb");
+  if (!f) std::abort();
+  if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+  std::fclose(f);
   for (const std::string& path : paths) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
-    std::fclose(f);
     TiluPlaylistPtr playlist(tilu_playlist_load(path.c_str()));
     check(playlist.get());
   }

@@ -2,7 +2,7 @@
 // modes and their timeout, recovery from a stream that fails at once, shutdown.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 
 #include "log_capture.h"
 #include "scan_video_support.h"
@@ -62,6 +62,8 @@ TEST_F(VideoTest, FadesInLinearlyAtTileScale) {
   TestPlayer player({with_sound(), video_only()}, video_options(kAni));
   ASSERT_EQ(player->zoom, 2);
   tilu_player_start(player.get());
+  // As after a focus move: start-up leaves the main actor at its default opacity.
+  _tilu_main_vid_open(player.get());
   EXPECT_EQ(clutter_actor_get_opacity(player->main_actor), 0);
   EXPECT_EQ(player->main_shown, FALSE);
 
@@ -203,6 +205,22 @@ TEST_F(VideoTest, OpenMovesTheFocusAndStartsTransparent) {
   EXPECT_EQ(player->main_tile.content.get(), clutter_actor_get_content(player->main_actor));
   ASSERT_TRUE(wait_first_frame(player));
   EXPECT_EQ(clutter_actor_get_opacity(player->main_actor), 255);
+}
+
+// A focus move in the middle of a fade-in: the main actor turns transparent at once and stays
+// so until the new stream's first frame (here a stream that never sends one).
+TEST_F(VideoTest, OpenDuringFadeInTurnsTransparentAtOnce) {
+  TestPlayer player({with_sound(), tilutest::silent_uri()}, video_options(3000));
+  tilu_player_start(player.get());
+  _tilu_main_vid_open(player.get());
+  ASSERT_TRUE(wait_first_frame(player));
+  ASSERT_NE(clutter_actor_get_transition(player->main_actor, "opacity"), nullptr);
+  player->vid_idx = 1;
+  _tilu_main_vid_open(player.get());
+  EXPECT_EQ(clutter_actor_get_opacity(player->main_actor), 0);
+  guint8 highest = 0;
+  tilutest::run_loop_for(800, [&] { highest = std::max(highest, clutter_actor_get_opacity(player->main_actor)); });
+  EXPECT_EQ(highest, 0);
 }
 
 struct ModeCase {

@@ -52,7 +52,8 @@ inline tilutest::ChildProcess start_channels(const std::vector<Channel>& channel
       add("videotestsrc is-live=true pattern=ball ! video/x-raw,width=" + std::to_string(c.width) +
           ",height=" + std::to_string(c.height) +
           ",framerate=25/1 ! videoconvert ! video/x-raw,format=I420 ! x264enc tune=zerolatency "
-          "speed-preset=ultrafast key-int-max=25 bitrate=300 ! h264parse ! " + mux + ".");
+          "speed-preset=ultrafast key-int-max=25 bitrate=300 ! h264parse ! " +
+          mux + ".");
     if (c.audio)
       add("audiotestsrc is-live=true ! audioconvert ! avenc_aac ! aacparse ! " + mux + ".");
   }
@@ -132,7 +133,8 @@ struct PngInfo {
 inline PngInfo read_png(const std::string& path) {
   PngInfo info;
   std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
   static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   auto be32 = [&b](size_t at) {
     return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |

@@ -15,8 +15,8 @@ struct Frame {
   std::uint8_t protocol = 17;
   std::uint32_t dst = kGroup;
   std::uint16_t port = 5000;
-  int ihl = 5;         // IPv4 header length in 32-bit words
-  bool vlan = false;   // an 802.1Q tag between the MAC addresses and the EtherType
+  int ihl = 5;        // IPv4 header length in 32-bit words
+  bool vlan = false;  // an 802.1Q tag between the MAC addresses and the EtherType
   std::uint32_t snap = 42;
 
   // The frame as the capture hands it over: at most snap bytes.
@@ -32,7 +32,8 @@ struct Frame {
     ip[12] = 198, ip[13] = 18, ip[14] = 0, ip[15] = 1;
     for (int i = 0; i < 4; i++) ip[16 + i] = std::uint8_t(dst >> (24 - 8 * i));
     f.insert(f.end(), ip.begin(), ip.end());
-    std::uint8_t udp[8] = {0x9c, 0x40, std::uint8_t(port >> 8), std::uint8_t(port), 0x05, 0xc8, 0, 0};
+    std::uint8_t udp[8] = {0x9c, 0x40, std::uint8_t(port >> 8), std::uint8_t(port), 0x05, 0xc8,
+                           0,    0};
     f.insert(f.end(), udp, udp + 8);
     f.resize(std::min<std::size_t>(f.size(), snap), 0);
     // Padding of the payload, in case snap is larger than the headers.

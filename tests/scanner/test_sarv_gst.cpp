@@ -1,13 +1,11 @@
 // The snapshot pipeline on real UDP multicast channels, inside a private network namespace.
-#include "sarv_gst.h"
-
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-
 #include <string>
 
+#include "sarv_gst.h"
 #include "sarv_test_net.h"
 #include "test_env.h"
 
@@ -31,9 +29,9 @@ class SarvGstTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     channels_ = new tilutest::ChildProcess(sarvtest::start_channels({
-        {"239.255.7.1", 5000, 320, 240},                          // video and sound
-        {"239.255.7.2", 5000, 352, 288, true, false},             // video only
-        {"239.255.7.3", 5000, 320, 240, false, true},             // sound only: no video ever
+        {"239.255.7.1", 5000, 320, 240},               // video and sound
+        {"239.255.7.2", 5000, 352, 288, true, false},  // video only
+        {"239.255.7.3", 5000, 320, 240, false, true},  // sound only: no video ever
     }));
   }
   static void TearDownTestSuite() {
@@ -213,11 +211,35 @@ TEST_F(SarvGstTest, UnwritableLocation) {
 
 // Closing right after opening, before anything has arrived, again and again.
 TEST_F(SarvGstTest, OpenCloseAtOnce) {
-  for (int i = 0; i < 20; i++) sarv_gst_close(sarv_gst_open("udp://239.255.7.1:5000", dir_.file("x.png").c_str()));
+  for (int i = 0; i < 20; i++)
+    sarv_gst_close(sarv_gst_open("udp://239.255.7.1:5000", dir_.file("x.png").c_str()));
   EXPECT_EQ(sarvtest::list_dir(dir_.path()), std::vector<std::string>{});
 }
 
 TEST(SarvGstNull, CloseOfNullDoesNothing) { sarv_gst_close(nullptr); }
+
+// Without an encoder the open still hands back a handle: it says why, never finishes, writes
+// nothing and closes cleanly. Run in a child, since the element is taken out of the registry.
+TEST(SarvGstMissingDeathTest, ElementThatCannotBeCreated) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  tilutest::TempDir dir;
+  std::string location = dir.file("x.png");
+  EXPECT_EXIT(
+      {
+        GstRegistry* registry = gst_registry_get();
+        GstPluginFeature* feature = gst_registry_lookup_feature(registry, "pngenc");
+        if (feature) {
+          gst_registry_remove_feature(registry, feature);
+          gst_object_unref(feature);
+        }
+        SarvGst* gst = sarv_gst_open("udp://239.255.7.2:5000", location.c_str());
+        bool inert = gst && !gst->pipeline && !sarv_gst_is_finished(gst);
+        g_usleep(G_USEC_PER_SEC);
+        sarv_gst_close(gst);
+        std::exit(inert && sarvtest::list_dir(dir.path()).empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "can't create png for a snapshot: no element pngenc");
+}
 
 TEST(SarvGstNullDeathTest, PollOfNullAsserts) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -95,8 +95,8 @@ class SarvScan : public ::testing::Test {
 TEST_F(SarvScan, TwoPortsOnOneGroupAndASilentGroup) {
   std::string dir = tmp_.file("out");
   gint64 start = g_get_monotonic_time();
-  tilutest::RunResult r = sarv({"-i", std::to_string(vb_), "-t", "8000", "-s", "100", "-o", dir,
-                                "239.1.1.1", "239.1.1.2"});
+  tilutest::RunResult r = sarv(
+      {"-i", std::to_string(vb_), "-t", "8000", "-s", "100", "-o", dir, "239.1.1.1", "239.1.1.2"});
   double seconds = double(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_EQ(r.err, "");
@@ -144,11 +144,25 @@ TEST_F(SarvScan, PercentSignInTheOutputDirectory) {
   expect_png(dir + "/239.1.2.11-5000.png", 128, 96);
 }
 
+// A negative time limit ends each address at the first return of the read, before any packet
+// is looked at: nothing is saved, even on a live group.
+TEST_F(SarvScan, NegativeTimeoutLooksAtNoPacket) {
+  std::string dir = tmp_.file("neg");
+  tilutest::RunResult r =
+      sarv({"-i", std::to_string(vb_), "-t", "-1", "-s", "0", "-o", dir, "239.1.1.1", "239.1.2.6"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(texts(worker_lines(r.out)),
+            (std::vector<std::string>{"start scanning 239.1.1.1", "finish scanning 239.1.1.1",
+                                      "start scanning 239.1.2.6", "finish scanning 239.1.2.6"}));
+  EXPECT_EQ(sarvtest::list_dir(dir), std::vector<std::string>{});
+}
+
 TEST_F(SarvScan, DeviceThatIsNotEthernet) {
   ASSERT_GE(any_, 0);
   std::string dir = tmp_.file("any");
-  tilutest::RunResult r =
-      sarv({"-i", std::to_string(any_), "-t", "500", "-s", "0", "-o", dir, "239.1.1.1", "239.1.1.2"});
+  tilutest::RunResult r = sarv(
+      {"-i", std::to_string(any_), "-t", "500", "-s", "0", "-o", dir, "239.1.1.1", "239.1.1.2"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "");
   std::vector<Line> lines = worker_lines(r.err);
@@ -181,8 +195,8 @@ TEST_F(SarvScan, FailedJoinIsReportedAndTheAddressScanned) {
 TEST_F(SarvScan, SeveralJobsOverANet) {
   std::string dir = tmp_.file("net");
   gint64 start = g_get_monotonic_time();
-  tilutest::RunResult r = sarv({"-i", std::to_string(vb_), "-j", "8", "-t", "6000", "-s", "100",
-                                "-o", dir, "239.1.2.0/28"});
+  tilutest::RunResult r = sarv(
+      {"-i", std::to_string(vb_), "-j", "8", "-t", "6000", "-s", "100", "-o", dir, "239.1.2.0/28"});
   double seconds = double(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   EXPECT_EQ(r.err, "");
@@ -212,8 +226,9 @@ TEST_F(SarvScan, SeveralJobsOverANet) {
     for (const std::string& s : t)
       if (s.rfind("trying to save ", 0) != 0) progress.push_back(s);
     std::string g0 = "239.1.2." + std::to_string(a), g1 = "239.1.2." + std::to_string(a + 1);
-    EXPECT_EQ(progress, (std::vector<std::string>{"start scanning " + g0, "finish scanning " + g0,
-                                                  "start scanning " + g1, "finish scanning " + g1}));
+    EXPECT_EQ(progress,
+              (std::vector<std::string>{"start scanning " + g0, "finish scanning " + g0,
+                                        "start scanning " + g1, "finish scanning " + g1}));
   }
   EXPECT_EQ(first_addresses, (std::set<int>{0, 2, 4, 6, 8, 10, 12, 14}));
   EXPECT_LT(seconds, 60.0);

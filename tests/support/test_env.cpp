@@ -1,5 +1,8 @@
 #include "test_env.h"
 
+// Every test binary that links this file: no leak reports from library constructors.
+#include "lsan_early.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>

@@ -635,6 +635,10 @@ TEST_P(ChannelStop, EndsCleanlyAndTheChannelsGoSilent) {
   ASSERT_TRUE(sender.ready());
   GroupSocket socket(sender.group(1), sender.port(1));
   ASSERT_TRUE(socket.receive(3000)) << sender.log();
+  // A restart request means nothing to plain UDP channels, and must not end the sender.
+  sender.restart_ssrc();
+  g_usleep(200000);
+  ASSERT_TRUE(socket.receive(3000)) << sender.log();
 
   gint64 start = g_get_monotonic_time();
   int status = sender.stop(GetParam());
