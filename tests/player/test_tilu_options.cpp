@@ -42,47 +42,62 @@ class OptionsTest : public testing::Test {
   void TearDown() override { reset_options(); }
 };
 
+// Field by field, so that a failure names the setting.
+void expect_options(const TiluOptions& expected) {
+  EXPECT_STREQ(tilu_options.proxy_uri, expected.proxy_uri);
+  EXPECT_EQ(tilu_options.ani_duration, expected.ani_duration);
+  EXPECT_EQ(tilu_options.num_vid_per_row, expected.num_vid_per_row);
+  EXPECT_EQ(tilu_options.scan_num_jobs, expected.scan_num_jobs);
+  EXPECT_EQ(tilu_options.scan_timeout, expected.scan_timeout);
+  EXPECT_EQ(tilu_options.text_info_timeout, expected.text_info_timeout);
+  EXPECT_EQ(tilu_options.scan_width, expected.scan_width);
+  EXPECT_EQ(tilu_options.scan_height, expected.scan_height);
+  EXPECT_EQ(tilu_options.volume, expected.volume);
+  EXPECT_EQ(tilu_options.mute, expected.mute);
+  EXPECT_EQ(tilu_options.no_text, expected.no_text);
+  EXPECT_EQ(tilu_options.show_debug, expected.show_debug);
+  EXPECT_EQ(tilu_options.version, expected.version);
+  EXPECT_EQ(tilu_options.help_keys, expected.help_keys);
+}
+
 TEST_F(OptionsTest, DefaultsOfAnEmptyCommandLine) {
   ASSERT_TRUE(parse({}));
-  EXPECT_EQ(tilu_options.proxy_uri, nullptr);
-  EXPECT_EQ(tilu_options.ani_duration, 300);
-  EXPECT_EQ(tilu_options.num_vid_per_row, 0);
-  EXPECT_EQ(tilu_options.scan_num_jobs, 1);
-  EXPECT_EQ(tilu_options.scan_timeout, 10000);
-  EXPECT_EQ(tilu_options.text_info_timeout, 3000);
-  EXPECT_EQ(tilu_options.scan_width, 480);
-  EXPECT_EQ(tilu_options.scan_height, 270);
-  EXPECT_EQ(tilu_options.volume, 0.5);
-  EXPECT_FALSE(tilu_options.mute);
-  EXPECT_FALSE(tilu_options.no_text);
-  EXPECT_FALSE(tilu_options.show_debug);
-  EXPECT_FALSE(tilu_options.version);
-  EXPECT_FALSE(tilu_options.help_keys);
+  expect_options({.proxy_uri = nullptr,
+                  .ani_duration = 300,
+                  .num_vid_per_row = 0,
+                  .scan_num_jobs = 1,
+                  .scan_timeout = 10000,
+                  .text_info_timeout = 3000,
+                  .scan_width = 480,
+                  .scan_height = 270,
+                  .volume = 0.5,
+                  .mute = FALSE,
+                  .no_text = FALSE,
+                  .show_debug = FALSE,
+                  .version = FALSE,
+                  .help_keys = FALSE});
   EXPECT_EQ(tilu_options_check(&tilu_options), nullptr);
 }
 
 // Every option, by its short and its long name, lands in its own setting with its own type.
-void expect_all_set() {
-  EXPECT_STREQ(tilu_options.proxy_uri, "http://relay:8080");
-  EXPECT_EQ(tilu_options.ani_duration, 11);
-  EXPECT_EQ(tilu_options.num_vid_per_row, 12);
-  EXPECT_EQ(tilu_options.scan_num_jobs, 13);
-  EXPECT_EQ(tilu_options.scan_timeout, 14);
-  EXPECT_EQ(tilu_options.text_info_timeout, 15);
-  EXPECT_EQ(tilu_options.scan_width, 16);
-  EXPECT_EQ(tilu_options.scan_height, 17);
-  EXPECT_EQ(tilu_options.volume, 0.25);
-  EXPECT_TRUE(tilu_options.mute);
-  EXPECT_TRUE(tilu_options.no_text);
-  EXPECT_TRUE(tilu_options.show_debug);
-}
+char relay[] = "http://relay:8080";
+const TiluOptions kAllSet = {.proxy_uri = relay,
+                             .ani_duration = 11,
+                             .num_vid_per_row = 12,
+                             .scan_num_jobs = 13,
+                             .scan_timeout = 14,
+                             .text_info_timeout = 15,
+                             .scan_width = 16,
+                             .scan_height = 17,
+                             .volume = 0.25,
+                             .mute = TRUE,
+                             .no_text = TRUE,
+                             .show_debug = TRUE};
 
 TEST_F(OptionsTest, ShortNames) {
   ASSERT_TRUE(parse({"-p", "http://relay:8080", "-a", "11", "-n", "12", "-j", "13", "-t", "14", "-i", "15", "-w",
                      "16", "-h", "17", "-v", "0.25", "-m", "-o", "-d"}));
-  expect_all_set();
-  EXPECT_FALSE(tilu_options.version);
-  EXPECT_FALSE(tilu_options.help_keys);
+  expect_options(kAllSet);
 }
 
 TEST_F(OptionsTest, LongNames) {
@@ -90,9 +105,9 @@ TEST_F(OptionsTest, LongNames) {
                      "--scan-num-jobs=13", "--scan-timeout=14", "--text-info-timeout=15", "--scan-width=16",
                      "--scan-height=17", "--volume=0.25", "--mute", "--no-text", "--show-debug", "--version",
                      "--help-keys"}));
-  expect_all_set();
-  EXPECT_TRUE(tilu_options.version);
-  EXPECT_TRUE(tilu_options.help_keys);
+  TiluOptions expected = kAllSet;
+  expected.version = expected.help_keys = TRUE;
+  expect_options(expected);
 }
 
 TEST_F(OptionsTest, MalformedValuesAreParseErrors) {

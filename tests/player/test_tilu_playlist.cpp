@@ -57,6 +57,8 @@ struct Case {
   std::vector<Entry> expected;  // empty: loading yields nothing
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 std::string repeat(char c, size_t n) { return std::string(n, c); }
 
 const std::vector<Case>& cases() {

@@ -243,6 +243,8 @@ struct GridCase {
   int per_row;
 };
 
+void PrintTo(const GridCase& c, std::ostream* os) { *os << c.count << " entries, " << c.per_row << " per row"; }
+
 class GridGeometry : public SceneTest, public testing::WithParamInterface<GridCase> {};
 
 TEST_P(GridGeometry, ActorTree) {

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <gio/gio.h>
+
+#include "glib_ptr.h"
 #include "sarv_test_net.h"
 #include "test_env.h"
 
@@ -168,6 +171,29 @@ TEST_F(SarvScan, DeviceThatIsNotEthernet) {
   std::vector<Line> lines = worker_lines(r.err);
   ASSERT_EQ(lines.size(), 1u) << r.err;
   EXPECT_EQ(lines[0].text, "any is not ethernet");
+  EXPECT_EQ(sarvtest::list_dir(dir), std::vector<std::string>{});
+}
+
+// A set-up failure ends that worker only, before any address, and the run still ends with 0:
+// here port 65535 is taken by a socket that allows no reuse, so no worker can bind.
+TEST_F(SarvScan, SocketThatCannotBeBound) {
+  glibx::Error error;
+  auto blocker = glibx::Ref<GSocket>::adopt(g_socket_new(
+      G_SOCKET_FAMILY_IPV4, G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_DEFAULT, error.out()));
+  ASSERT_TRUE(blocker) << error.message();
+  auto any = glibx::Ref<GInetAddress>::adopt(g_inet_address_new_any(G_SOCKET_FAMILY_IPV4));
+  auto address = glibx::Ref<GSocketAddress>::adopt(g_inet_socket_address_new(any.get(), 65535));
+  ASSERT_TRUE(g_socket_bind(blocker.get(), address.get(), FALSE, error.out())) << error.message();
+
+  std::string dir = tmp_.file("nobind");
+  tilutest::RunResult r = sarv({"-i", std::to_string(vb_), "-j", "2", "-t", "500", "-s", "0",
+                                "-o", dir, "239.1.1.1", "239.1.1.2"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+  std::vector<Line> lines = worker_lines(r.err);
+  ASSERT_EQ(lines.size(), 2u) << r.err;
+  EXPECT_NE(lines[0].thread, lines[1].thread);
+  for (const Line& l : lines) EXPECT_EQ(l.text.rfind("can't bind socket: ", 0), 0u) << l.text;
   EXPECT_EQ(sarvtest::list_dir(dir), std::vector<std::string>{});
 }
 

@@ -15,9 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -110,7 +108,8 @@ std::optional<RtpHeader> parse_rtp(const std::vector<uint8_t>& p) {
 
 // ---------------------------------------------------------------------------------------------
 // An in-process receiver of one channel: udpsrc (! rtpmp2tdepay) ! tsdemux, then per stream
-// h264parse ! avdec_h264 ! RGB appsink, and aacparse ! fakesink, with what the parsers saw.
+// h264parse ! avdec_h264 ! RGB appsink and aacparse ! avdec_aac ! mono S16, keeping what the
+// parsers saw, the last picture and the first second of sound.
 
 class StreamProbe {
  public:
@@ -136,7 +135,7 @@ class StreamProbe {
   StreamProbe& operator=(const StreamProbe&) = delete;
   ~StreamProbe() { gst_element_set_state(pipeline_.get(), GST_STATE_NULL); }
 
-  // Waits until `frames` pictures came out of the decoder (and, with audio, AAC came in).
+  // Waits until `frames` pictures came out of the decoder (and, with audio, a second of sound).
   bool wait(int frames, bool audio, int timeout_ms) {
     gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
     while (g_get_monotonic_time() < deadline) {
@@ -149,6 +148,16 @@ class StreamProbe {
       g_usleep(10000);
     }
     return false;
+  }
+
+  // What arrived so far, for failure messages.
+  std::string describe() {
+    Seen s = seen();
+    std::ostringstream text;
+    text << "probe: " << s.video_pads << " video and " << s.audio_pads << " audio streams, "
+         << s.decoded << " pictures, " << s.samples.size() << " samples; h264 caps \""
+         << s.h264_caps << "\"";
+    return text.str();
   }
 
   struct Seen {
@@ -181,13 +190,15 @@ class StreamProbe {
     std::string media = gst_structure_get_name(gst_caps_get_structure(caps.get(), 0));
     const char* branch;
     const char* parser;
+    // Sinks added to a playing live pipeline must not wait for a preroll (async=false): the
+    // first one waiting would stall the demuxer, and with it the other stream.
     if (media == "video/x-h264") {
       branch = "queue ! h264parse name=parser ! avdec_h264 ! videoconvert ! "
-               "video/x-raw,format=RGB ! appsink name=frames sync=false max-buffers=4 drop=true";
+               "video/x-raw,format=RGB ! appsink name=frames sync=false async=false max-buffers=4 drop=true";
       parser = "parser";
     } else if (media == "audio/mpeg") {
       branch = "queue ! aacparse name=parser ! avdec_aac ! audioconvert ! "
-               "audio/x-raw,format=S16LE,channels=1 ! fakesink name=sound sync=false";
+               "audio/x-raw,format=S16LE,channels=1 ! fakesink name=sound sync=false async=false";
       parser = "parser";
     } else {
       return;
@@ -361,8 +372,8 @@ TEST_P(ChannelEncoding, DecodesToTheStatedPicturesAndSound) {
 
   StreamProbe first(sender.group(0), sender.port(0), false);
   StreamProbe second(sender.group(1), sender.port(1), false);
-  ASSERT_TRUE(first.wait(40, true, 15000)) << sender.log();
-  ASSERT_TRUE(second.wait(5, true, 15000)) << sender.log();
+  ASSERT_TRUE(first.wait(40, true, 15000)) << first.describe() << "\n" << sender.log();
+  ASSERT_TRUE(second.wait(5, true, 15000)) << second.describe() << "\n" << sender.log();
   auto a = first.seen();
   auto b = second.seen();
 
@@ -407,16 +418,16 @@ TEST(ChannelSender, PicturesMoveAndAudioOnlyChannelsCarryNoVideo) {
     ChannelSender sender(o);
     ASSERT_TRUE(sender.ready());
     StreamProbe probe(sender.group(0), sender.port(0), false);
-    ASSERT_TRUE(probe.wait(2, false, 15000)) << sender.log();
+    ASSERT_TRUE(probe.wait(2, false, 15000)) << probe.describe() << "\n" << sender.log();
     auto early = probe.seen().frame;
-    ASSERT_TRUE(probe.wait(30, false, 15000)) << sender.log();
+    ASSERT_TRUE(probe.wait(30, false, 15000)) << probe.describe() << "\n" << sender.log();
     EXPECT_GT(mean_abs_difference(early, probe.seen().frame), 1.0) << "the picture stands still";
   }
   o.video = false;
   ChannelSender sender(o);
   ASSERT_TRUE(sender.ready());
   StreamProbe probe(sender.group(0), sender.port(0), false);
-  ASSERT_TRUE(probe.wait(0, true, 15000)) << sender.log();
+  ASSERT_TRUE(probe.wait(0, true, 15000)) << probe.describe() << "\n" << sender.log();
   g_usleep(500000);
   auto s = probe.seen();
   EXPECT_EQ(s.audio_pads, 1);
@@ -573,7 +584,8 @@ TEST(ChannelSender, RtpCarriesMpegTsWithPayloadType33At90kHz) {
   EXPECT_NEAR(rate, 90000, 9000);
 
   StreamProbe probe(sender.group(0), sender.port(0), true);
-  ASSERT_TRUE(probe.wait(3, true, 15000)) << "the RTP stream does not decode\n" << sender.log();
+  ASSERT_TRUE(probe.wait(3, true, 15000))
+      << "the RTP stream does not decode; " << probe.describe() << "\n" << sender.log();
   EXPECT_EQ(probe.seen().width, 160);
 }
 

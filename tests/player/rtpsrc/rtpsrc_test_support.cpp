@@ -82,6 +82,20 @@ WeakObserver::~WeakObserver() {
   if (object_) g_object_remove_weak_pointer(object_, reinterpret_cast<gpointer*>(&object_));
 }
 
+tilutest::ChannelOptions rtp_channels(const std::string& group, int port, int count, int duration_s) {
+  tilutest::ChannelOptions options;
+  options.count = count;
+  options.format = "rtp";
+  options.group = group;
+  options.port = port;
+  options.width = 320;
+  options.height = 180;
+  options.bitrate_kbps = 300;
+  options.keyint = 10;
+  options.duration_s = duration_s;
+  return options;
+}
+
 RtpSender::RtpSender(const std::string& group, int port, guint32 ssrc) {
   std::vector<std::string> argv = {
       "gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "pattern=ball", "num-buffers=2250", "!",

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_sender.h"
 #include "test_env.h"
 
 namespace rtpsrctest {
@@ -87,6 +88,10 @@ class RtpSender {
  private:
   pid_t pid_ = -1;
 };
+
+// Options for count small, light test channels in MPEG-TS in RTP (krtp playlist URIs) that stop
+// by themselves after duration_s.
+tilutest::ChannelOptions rtp_channels(const std::string& group, int port, int count, int duration_s);
 
 // Runs the default main context until done() is true or timeout_ms passes.
 template <typename Done>

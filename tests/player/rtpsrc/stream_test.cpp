@@ -193,16 +193,7 @@ struct Player {
 
 TEST(TiluRtpSrcStream, PlaybinDecodesAKrtpStreamAcrossAnSsrcRestart) {
   LogCapture log;
-  tilutest::ChannelOptions options;
-  options.format = "rtp";
-  options.group = "239.255.8.3";
-  options.port = 5104;
-  options.width = 320;
-  options.height = 180;
-  options.bitrate_kbps = 300;
-  options.keyint = 10;
-  options.duration_s = 60;
-  tilutest::ChannelSender sender(options);
+  tilutest::ChannelSender sender(rtpsrctest::rtp_channels("239.255.8.3", 5104, 1, 60));
   ASSERT_TRUE(sender.ready()) << sender.log();
   ASSERT_EQ(sender.uri(0, "krtp"), "krtp://239.255.8.3:5104");
   Player player(sender.uri(0, "krtp"));
