@@ -119,7 +119,10 @@ class StreamProbe {
                              "rtpmp2tdepay"
                            : " caps=\"video/mpegts,systemstream=true\"";
     std::string description = "udpsrc address=" + group + " port=" + std::to_string(port) +
-                              " auto-multicast=true" + caps + " ! tsdemux name=demux";
+                              " auto-multicast=true buffer-size=4194304" + caps +
+                              // Drain the socket at once, however slow the decoding.
+                              " ! queue max-size-time=0 max-size-bytes=0 max-size-buffers=0"
+                              " ! tsdemux name=demux";
     glibx::Error error;
     GstElement* p = gst_parse_launch(description.c_str(), error.out());
     EXPECT_FALSE(error) << error.message();
@@ -164,7 +167,7 @@ class StreamProbe {
     std::string h264_caps, aac_caps, frame_caps;
     int decoded = 0, audio_buffers = 0, video_pads = 0, audio_pads = 0;
     bool reordered = false;         // a picture shown before one decoded earlier: B-frames
-    std::vector<int> keyframe_gaps;  // frames from one keyframe to the next
+    std::vector<int> keyframe_gaps;  // frames between keyframes, where nothing was lost
     std::vector<uint8_t> frame;      // the last decoded picture, RGB
     int width = 0, height = 0;
     std::vector<int16_t> samples;  // the first second of sound, mono
@@ -249,12 +252,22 @@ class StreamProbe {
     GstClockTime pts = GST_BUFFER_PTS(buffer), dts = GST_BUFFER_DTS(buffer);
     if (GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(dts) && pts != dts)
       self->seen_.reordered = true;
-    bool key = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
-    if (key) {
-      if (self->since_key_ >= 0) self->seen_.keyframe_gaps.push_back(self->since_key_);
-      self->since_key_ = 0;
+    // Frames from one keyframe to the next, counted only over runs without a hole: in decode
+    // order each frame is one frame duration after the one before.
+    GstClockTime decode_time = GST_CLOCK_TIME_IS_VALID(dts) ? dts : pts;
+    GstClockTime frame = GST_BUFFER_DURATION(buffer);
+    bool hole = GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT) ||
+                !GST_CLOCK_TIME_IS_VALID(decode_time) || !GST_CLOCK_TIME_IS_VALID(frame) ||
+                !GST_CLOCK_TIME_IS_VALID(self->last_decode_time_) ||
+                decode_time <= self->last_decode_time_ ||
+                decode_time - self->last_decode_time_ > frame + frame / 2;
+    self->last_decode_time_ = decode_time;
+    if (hole) self->frames_since_key_ = -1;
+    if (!GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT)) {
+      if (self->frames_since_key_ > 0) self->seen_.keyframe_gaps.push_back(self->frames_since_key_);
+      self->frames_since_key_ = 0;
     }
-    if (self->since_key_ >= 0) self->since_key_++;
+    if (self->frames_since_key_ >= 0) self->frames_since_key_++;
     return GST_PAD_PROBE_OK;
   }
 
@@ -318,7 +331,8 @@ class StreamProbe {
   Seen seen_;
   int decoded_ = 0;
   int audio_buffers_ = 0;
-  int since_key_ = -1;
+  GstClockTime last_decode_time_ = GST_CLOCK_TIME_NONE;
+  int frames_since_key_ = -1;
 };
 
 double mean_abs_difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
@@ -384,9 +398,9 @@ TEST_P(ChannelEncoding, DecodesToTheStatedPicturesAndSound) {
   EXPECT_EQ(caps_field(a.h264_caps, "bit-depth-luma"), "8") << a.h264_caps;
   EXPECT_EQ(caps_field(a.h264_caps, "bit-depth-chroma"), "8") << a.h264_caps;
   EXPECT_EQ(a.reordered, c.b_frames) << "B-frames show as pictures presented out of decode order";
-  ASSERT_GE(a.keyframe_gaps.size(), 2u);
-  for (int gap : a.keyframe_gaps) EXPECT_LE(gap, o.keyint);
-  EXPECT_EQ(*std::max_element(a.keyframe_gaps.begin(), a.keyframe_gaps.end()), o.keyint);
+  // A keyframe every keyint frames (gaps that lost a packet on a busy machine are not counted).
+  ASSERT_FALSE(a.keyframe_gaps.empty()) << first.describe();
+  for (int gap : a.keyframe_gaps) EXPECT_EQ(gap, o.keyint);
 
   EXPECT_EQ(caps_field(a.aac_caps, "mpegversion"), "4") << a.aac_caps;
   EXPECT_EQ(a.width, 320);

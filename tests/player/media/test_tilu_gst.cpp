@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -594,7 +595,9 @@ TEST_F(TiluGstTest, RelayPlaysUdpAndRtpChannels) {
     close(&probe);
   }
   int status = relay.stop();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "relay wait status " << status;
+  std::ifstream err(dir.file("relay.err"));
+  std::string relay_log((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "relay wait status " << status << "\n" << relay_log;
 }
 
 long udp_receive_buffer_errors() {
@@ -611,9 +614,9 @@ long udp_receive_buffer_errors() {
 }
 
 // A broadcast-like channel (1280x720 High profile with B-frames at 3.5 Mb/s, a keyframe a
-// second) keeps its 25 frames a second in the main and in a live scan pipeline. The margin
-// allows for a machine shared with other work; a pipeline whose queues cannot hold the live
-// latency gets about a third of the frames.
+// second) keeps its 25 frames a second in the main and in a live scan pipeline. The margin of
+// 18 allows for a machine shared with other work; a pipeline whose queues cannot hold the live
+// latency loses datagrams, and with them a third to two thirds of the frames.
 TEST_F(TiluGstTest, BroadcastChannelKeepsItsFrameRate) {
   tilutest::ChannelOptions o;
   o.group = "239.255.3.1";
@@ -634,13 +637,22 @@ TEST_F(TiluGstTest, BroadcastChannelKeepsItsFrameRate) {
     open(nullptr, sender.uri(0), scan, &probe, 480, 270);
     ASSERT_TRUE(run_until([&] { return probe.frames > 0; }, kFirstFrameMs)) << journal.dump();
     run_for(2000);
-    int frames = probe.frames;
-    long drops = udp_receive_buffer_errors();
-    gint64 t0 = g_get_monotonic_time();
-    run_for(6000);
-    double fps = (probe.frames - frames) / (double(g_get_monotonic_time() - t0) / G_USEC_PER_SEC);
-    EXPECT_GE(fps, 20.0) << "datagrams dropped by the kernel meanwhile: " << udp_receive_buffer_errors() - drops;
-    EXPECT_LE(fps, 27.0);
+    // Best of up to three windows: a busy machine may steal one window, hardly three.
+    double best = 0;
+    long dropped = 0;
+    for (int window = 0; window < 3 && best < 18.0; window++) {
+      int frames = probe.frames;
+      long drops = udp_receive_buffer_errors();
+      gint64 t0 = g_get_monotonic_time();
+      run_for(4000);
+      best = std::max(best, (probe.frames - frames) / (double(g_get_monotonic_time() - t0) / G_USEC_PER_SEC));
+      dropped += udp_receive_buffer_errors() - drops;
+    }
+    EXPECT_GE(best, 18.0) << "frames per second";
+    EXPECT_LE(best, 27.0) << "frames per second";
+    // Queues that cannot hold the live latency stall the receiving thread until the kernel
+    // drops datagrams; with room in the queues nothing is lost even on a loaded machine.
+    EXPECT_EQ(dropped, 0) << "datagrams dropped by the kernel";
     EXPECT_EQ(probe.errors, 0) << journal.dump();
     close(&probe);
   }
