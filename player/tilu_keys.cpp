@@ -107,6 +107,30 @@ constexpr KeyBinding kBindings[] = {
     {CLUTTER_KEY_F11, toggle_fullscreen},
 };
 
+// Destroying the stage from inside its own event dispatch lets the scene graph's GDK frame clock
+// go on with the disposed stage in the same cycle (a crash, or a main loop spinning on
+// assertions instead of ending). So the stage goes in an idle of its own, right after the event.
+gboolean destroy_stage_idle(gpointer weak_stage) {
+  if (auto* stage = static_cast<GObject*>(g_weak_ref_get(static_cast<GWeakRef*>(weak_stage)))) {
+    clutter_actor_destroy(CLUTTER_ACTOR(stage));
+    g_object_unref(stage);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void free_weak_stage(gpointer weak_stage) {
+  g_weak_ref_clear(static_cast<GWeakRef*>(weak_stage));
+  g_free(weak_stage);
+}
+
+void quit_player(TiluPlayer* player) {
+  ClutterActor* stage = player->grid_actor ? clutter_actor_get_stage(player->grid_actor) : nullptr;
+  if (!stage) return;
+  auto* weak_stage = g_new0(GWeakRef, 1);
+  g_weak_ref_init(weak_stage, stage);
+  g_idle_add_full(G_PRIORITY_HIGH, destroy_stage_idle, weak_stage, free_weak_stage);
+}
+
 Command find_command(guint key_symbol) {
   for (const KeyBinding& binding : kBindings) {
     if (binding.key_symbol == key_symbol) return binding.command;
@@ -122,9 +146,8 @@ gboolean on_key_press(ClutterActor* stage, ClutterEvent* event, gpointer user_da
   g_debug("on_key_press event key_symbol(%u)", key_symbol);
 
   if (key_symbol == CLUTTER_KEY_Escape) {
-    // on_destroy, the stage's "destroy" handler, closes everything and quits the main loop;
-    // nothing of the player may be touched after this.
-    if (ClutterActor* grid_stage = clutter_actor_get_stage(player->grid_actor)) clutter_actor_destroy(grid_stage);
+    // on_destroy, the stage's "destroy" handler, closes everything and quits the main loop.
+    quit_player(player);
     return CLUTTER_EVENT_STOP;
   }
 

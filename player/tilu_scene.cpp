@@ -52,6 +52,29 @@ glibx::CharPtr _tilu_caption_text(const char* caption1, const char* caption2) {
   return text;
 }
 
+// Destroys the stage from an idle source of its own. Clutter's GDK backend hands window events
+// (the window manager's close among them) to the stage while its frame clock walks its list of
+// stages; a stage destroyed there now and then leaves that walk on a freed list node.
+gboolean _tilu_destroy_stage_idle(gpointer weak_stage) {
+  if (auto* stage = static_cast<ClutterActor*>(g_weak_ref_get(static_cast<GWeakRef*>(weak_stage)))) {
+    clutter_actor_destroy(stage);
+    g_object_unref(stage);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void _tilu_free_weak_ref(gpointer weak) {
+  g_weak_ref_clear(static_cast<GWeakRef*>(weak));
+  g_free(weak);
+}
+
+gboolean on_delete_event(ClutterActor* stage, ClutterEvent*, gpointer) {
+  auto* weak = g_new0(GWeakRef, 1);
+  g_weak_ref_init(weak, stage);
+  clutter_threads_add_idle_full(G_PRIORITY_DEFAULT, _tilu_destroy_stage_idle, weak, _tilu_free_weak_ref);
+  return TRUE;  // handled: the idle destroys it
+}
+
 ClutterActor* _tilu_stage_of(TiluPlayer* player) {
   return player->grid_actor ? clutter_actor_get_parent(player->grid_actor) : nullptr;
 }
@@ -136,6 +159,7 @@ void tilu_scene_build(TiluPlayer* player) {
   g_signal_connect(stage, "destroy", G_CALLBACK(on_destroy), player);
   g_signal_connect(stage, "key-press-event", G_CALLBACK(on_key_press), player);
   g_signal_connect(stage, "allocation-changed", G_CALLBACK(on_allocation_changed), player);
+  g_signal_connect(stage, "delete-event", G_CALLBACK(on_delete_event), nullptr);
   clutter_stage_set_user_resizable(CLUTTER_STAGE(stage), TRUE);
 
   ClutterActor* grid = player->grid_actor = clutter_actor_new();

@@ -102,6 +102,17 @@ void stop_with(Sender& sender, int code) {
   g_main_loop_quit(sender.loop);
 }
 
+// "<what>: <error> (<debug text>)"; message may be null.
+void print_error(const std::string& what, GstMessage* message) {
+  GError* err = nullptr;
+  gchar* debug = nullptr;
+  if (message) gst_message_parse_error(message, &err, &debug);
+  std::fprintf(stderr, "tilu-channels: %s: %s (%s)\n", what.c_str(),
+               err ? err->message : "no reason given", debug ? debug : "");
+  g_clear_error(&err);
+  g_free(debug);
+}
+
 struct BusContext {
   Sender* sender;
   Channel* channel;
@@ -113,17 +124,10 @@ gboolean on_bus_message(GstBus*, GstMessage* message, gpointer data) {
   Channel& channel = *ctx->channel;
   Sender& sender = *ctx->sender;
   switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_ERROR: {
-      GError* err = nullptr;
-      gchar* debug = nullptr;
-      gst_message_parse_error(message, &err, &debug);
-      std::fprintf(stderr, "tilu-channels: %s: %s (%s)\n", channel_name(channel.index).c_str(),
-                   err ? err->message : "error", debug ? debug : "");
-      g_clear_error(&err);
-      g_free(debug);
+    case GST_MESSAGE_ERROR:
+      print_error(channel_name(channel.index) + " failed", message);
       stop_with(sender, kExitFailure);
       break;
-    }
     case GST_MESSAGE_EOS:
       std::fprintf(stderr, "tilu-channels: %s ended\n", channel_name(channel.index).c_str());
       stop_with(sender, kExitFailure);
@@ -235,6 +239,14 @@ bool build_channels(Sender& sender, std::vector<BusContext>& contexts) {
   return true;
 }
 
+// The bus watch would only see the error after the loop starts: take it from the bus now.
+void report_start_failure(Channel& channel) {
+  glibx::Ref<GstBus> bus = glibx::Ref<GstBus>::adopt(gst_element_get_bus(channel.pipeline.get()));
+  glibx::MessageRef message =
+      glibx::MessageRef::adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+  print_error(channel_name(channel.index) + " does not start", message.get());
+}
+
 void stop_channels(Sender& sender) {
   for (auto& channel : sender.channels) {
     if (channel.bus_watch) g_source_remove(channel.bus_watch);
@@ -276,7 +288,7 @@ void run_sender(Sender& sender) {
                    channel_uri(settings, i).c_str(), sender.form->description);
       if (gst_element_set_state(sender.channels[size_t(i)].pipeline.get(), GST_STATE_PLAYING) ==
           GST_STATE_CHANGE_FAILURE) {
-        std::fprintf(stderr, "tilu-channels: %s does not start\n", channel_name(i).c_str());
+        report_start_failure(sender.channels[size_t(i)]);
         ok = false;
         break;
       }

@@ -454,14 +454,24 @@ TEST_F(KeysTest, F11TogglesFullscreenAndPauses) {
 TEST_F(KeysTest, EscapeDestroysTheStageWithoutTheCommonEnding) {
   Player p(4, 0, dir_);
   ASSERT_NE(p.stage, nullptr);
+  clutter_actor_set_opacity(p.record.titles_actor, 0);
+  const guint timeout = p.record.text_timeout_id;
   tilutest::LogCapture log;
   EXPECT_EQ(p.press(CLUTTER_KEY_Escape), CLUTTER_EVENT_STOP);
-  EXPECT_EQ(p.stage, nullptr) << "stage still alive";
-  // on_destroy released the record; nothing was refreshed or restarted after it.
+  // No refresh and no timeout restart on the way out.
+  if (p.stage) {
+    EXPECT_EQ(clutter_actor_get_opacity(p.record.titles_actor), 0);
+    EXPECT_EQ(p.record.text_timeout_id, timeout);
+  }
+  // A second Escape before the stage went must not destroy anything twice.
+  EXPECT_EQ(p.press(CLUTTER_KEY_Escape), CLUTTER_EVENT_STOP);
+  EXPECT_TRUE(spin_until([&] { return p.stage == nullptr; }, 3000)) << "stage still alive";
+  // on_destroy released the record.
   EXPECT_FALSE(p.record.playlist);
   EXPECT_FALSE(p.record.main_gst);
   EXPECT_EQ(p.record.text_timeout_id, 0u);
   EXPECT_EQ(log.lines().at(0), format("on_key_press event key_symbol(%u)", guint(CLUTTER_KEY_Escape)));
+  EXPECT_EQ(log.starting_with("vid_idx(").size(), 0u);
 }
 
 }  // namespace

@@ -408,6 +408,20 @@ gboolean never_called(gpointer) {
   return G_SOURCE_REMOVE;
 }
 
+// Runs the main loop until something quits it; a loop that does not end within 10 s fails.
+void run_main_loop_until_quit() {
+  guint guard = g_timeout_add_seconds(
+      10,
+      [](gpointer) -> gboolean {
+        ADD_FAILURE() << "the main loop did not end";
+        clutter_main_quit();
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+  clutter_main();
+  g_source_remove(guard);
+}
+
 void expect_released(const TiluPlayer& player) {
   EXPECT_FALSE(player.playlist);
   EXPECT_FALSE(player.main_gst);
@@ -439,16 +453,24 @@ TEST_F(SceneTest, DestroyInsideTheMainLoopEndsIt) {
         return G_SOURCE_REMOVE;
       },
       stage());
-  guint guard = g_timeout_add_seconds(
-      10,
-      [](gpointer) -> gboolean {
-        ADD_FAILURE() << "the main loop did not end";
-        clutter_main_quit();
-        return G_SOURCE_REMOVE;
-      },
-      nullptr);
-  clutter_main();
-  g_source_remove(guard);
+  run_main_loop_until_quit();
+  expect_released(player_);
+  EXPECT_TRUE(watched.all_gone());
+}
+
+// The window manager's close: handled at once, the stage destroyed from the main loop after.
+TEST_F(SceneTest, CloseRequestDestroysTheStageFromTheLoop) {
+  build(2);
+  Watched watched;
+  watch_scene(&player_, &watched);
+  ClutterEvent* event = clutter_event_new(CLUTTER_DELETE);
+  clutter_event_set_stage(event, CLUTTER_STAGE(stage()));
+  gboolean handled = FALSE;
+  g_signal_emit_by_name(stage(), "delete-event", event, &handled);
+  clutter_event_free(event);
+  EXPECT_TRUE(handled);
+  EXPECT_TRUE(player_.playlist) << "destroyed inside the event emission";
+  run_main_loop_until_quit();
   expect_released(player_);
   EXPECT_TRUE(watched.all_gone());
 }

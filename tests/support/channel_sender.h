@@ -10,7 +10,7 @@ namespace tilutest {
 
 struct ChannelOptions {
   int count = 1;
-  std::string group = "239.255.0.1";  // channel i sends to this address + i (last octet)
+  std::string group = "239.255.0.1";  // channel i sends to this address + i (with carry)
   int port = 5000;                     // channel i sends to port + i * port_step
   int port_step = 0;
   std::string format = "udp";          // "udp": MPEG-TS over UDP; "rtp": MPEG-TS in RTP (PT 33)

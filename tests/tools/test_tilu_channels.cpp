@@ -753,6 +753,16 @@ TEST(ChannelSender, ReportsAPlaylistItCannotWrite) {
   EXPECT_EQ(r.out.find("ready"), std::string::npos);
 }
 
+TEST(ChannelSender, ReportsANetworkItCannotSendOn) {
+  // A fresh namespace of its own with loopback down: no route to any group.
+  auto r = tilutest::run_capture({"unshare", "--net", kTool, "--no-video", "--duration", "5"},
+                                 15000);
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.err.find("Channel 1 does not start: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("multicast"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
 TEST(ChannelSender, HelpListsTheOptions) {
   auto r = tilutest::run_capture({kTool, "--help"}, 10000);
   EXPECT_EQ(r.exit_code, 0);
