@@ -22,8 +22,7 @@
 
 namespace {
 
-constexpr int kColumns = 3;
-constexpr int kEntries = 9;   // three rows of three; the entries share three channels
+constexpr int kEntries = 9;  // three rows of three (N = 3); the entries share three channels
 constexpr int kChannels = 3;
 
 std::string read_file(const std::string& path) {
