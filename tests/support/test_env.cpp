@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +63,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   if (pid_ == 0) {
     // Own process group, so that stop() also ends what the child starts.
     setpgid(0, 0);
+    // A test that aborts must not leave its Xvfb or sender running.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (!stdout_path.empty()) {
       int fd = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) dup2(fd, 1), close(fd);
