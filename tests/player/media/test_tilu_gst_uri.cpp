@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "glib_ptr.h"
+#include "lsan_early.h"
 #include "media_test_support.h"
 #include "tilu_gst.h"
 
