@@ -12,6 +12,7 @@
 
 #include "log_capture.h"
 #include "test_env.h"
+#include "test_util.h"
 #include "tilu_geometry.h"
 #include "tilu_player.h"
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
@@ -19,25 +20,8 @@
 
 namespace {
 
-std::string format(const char* fmt, ...) G_GNUC_PRINTF(1, 2);
-std::string format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  glibx::CharPtr s(g_strdup_vprintf(fmt, args));
-  va_end(args);
-  return s.get();
-}
-
-template <typename Pred>
-bool spin_until(Pred done, int timeout_ms) {
-  const gint64 end = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-  while (!done()) {
-    if (g_get_monotonic_time() > end) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(2000);
-  }
-  return true;
-}
+using tilutest::format;
+using tilutest::spin_until;
 
 struct EventFree {
   void operator()(ClutterEvent* e) const noexcept { clutter_event_free(e); }

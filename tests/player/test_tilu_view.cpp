@@ -7,31 +7,14 @@
 
 #include "log_capture.h"
 #include "test_env.h"
+#include "test_util.h"
 #include "tilu_geometry.h"
 #include "tilu_player.h"
 
 namespace {
 
-std::string format(const char* fmt, ...) G_GNUC_PRINTF(1, 2);
-std::string format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  glibx::CharPtr s(g_strdup_vprintf(fmt, args));
-  va_end(args);
-  return s.get();
-}
-
-// Spins the main loop until done() holds or timeout_ms passes.
-template <typename Pred>
-bool spin_until(Pred done, int timeout_ms) {
-  const gint64 end = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-  while (!done()) {
-    if (g_get_monotonic_time() > end) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(2000);
-  }
-  return true;
-}
+using tilutest::format;
+using tilutest::spin_until;
 
 // The value a property is heading to: the final value of its running transition, or the
 // current value when none runs.
