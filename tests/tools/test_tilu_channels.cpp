@@ -32,6 +32,17 @@ namespace {
 using tilutest::ChannelOptions;
 using tilutest::ChannelSender;
 
+// The smallest picture the encoders take, for tests that look at packets rather than pictures.
+ChannelOptions tiny_channel(const char* group, int port, const char* format = "udp") {
+  ChannelOptions o;
+  o.format = format;
+  o.group = group;
+  o.port = port;
+  o.width = 160;
+  o.height = 96;
+  return o;
+}
+
 const std::string kTool = TILU_TOOLS_DIR "/tilu-channels";
 
 // The network namespace the test binary started in (kept open before it moved to its own).
@@ -423,11 +434,7 @@ INSTANTIATE_TEST_SUITE_P(Sender, ChannelEncoding,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ChannelSender, PicturesMoveAndAudioOnlyChannelsCarryNoVideo) {
-  ChannelOptions o;
-  o.group = "239.255.11.1";
-  o.port = 5200;
-  o.width = 160;
-  o.height = 96;
+  ChannelOptions o = tiny_channel("239.255.11.1", 5200);
   {
     ChannelSender sender(o);
     ASSERT_TRUE(sender.ready());
@@ -548,13 +555,7 @@ INSTANTIATE_TEST_SUITE_P(
 // RTP
 
 TEST(ChannelSender, RtpCarriesMpegTsWithPayloadType33At90kHz) {
-  ChannelOptions o;
-  o.format = "rtp";
-  o.group = "239.255.30.1";
-  o.port = 5600;
-  o.width = 160;
-  o.height = 96;
-  ChannelSender sender(o);
+  ChannelSender sender(tiny_channel("239.255.30.1", 5600, "rtp"));
   ASSERT_TRUE(sender.ready());
   GroupSocket socket(sender.group(0), sender.port(0));
   ASSERT_TRUE(socket.ok());
@@ -604,13 +605,7 @@ TEST(ChannelSender, RtpCarriesMpegTsWithPayloadType33At90kHz) {
 }
 
 TEST(ChannelSender, RestartSsrcChangesTheSourceWithoutAGap) {
-  ChannelOptions o;
-  o.format = "rtp";
-  o.group = "239.255.31.1";
-  o.port = 5700;
-  o.width = 160;
-  o.height = 96;
-  ChannelSender sender(o);
+  ChannelSender sender(tiny_channel("239.255.31.1", 5700, "rtp"));
   ASSERT_TRUE(sender.ready());
   GroupSocket socket(sender.group(0), sender.port(0));
   ASSERT_TRUE(socket.ok());
@@ -651,12 +646,8 @@ TEST(ChannelSender, RestartSsrcChangesTheSourceWithoutAGap) {
 class ChannelStop : public ::testing::TestWithParam<int> {};
 
 TEST_P(ChannelStop, EndsCleanlyAndTheChannelsGoSilent) {
-  ChannelOptions o;
+  ChannelOptions o = tiny_channel("239.255.40.1", 5800);
   o.count = 2;
-  o.group = "239.255.40.1";
-  o.port = 5800;
-  o.width = 160;
-  o.height = 96;
   ChannelSender sender(o);
   ASSERT_TRUE(sender.ready());
   GroupSocket socket(sender.group(1), sender.port(1));
