@@ -130,24 +130,7 @@ double tilu_pipeline(ClutterActor* stage, const std::string& uri, bool scan, int
 }
 
 // Datagrams the kernel dropped because a socket's receive buffer was full (this namespace).
-long udp_receive_buffer_errors() {
-  FILE* f = std::fopen("/proc/net/snmp", "r");
-  if (!f) return -1;
-  char header[1024], values[1024];
-  long result = -1;
-  while (std::fgets(header, sizeof header, f) && std::fgets(values, sizeof values, f)) {
-    if (std::strncmp(header, "Udp:", 4) != 0) continue;
-    gchar** names = g_strsplit(header, " ", -1);
-    gchar** numbers = g_strsplit(values, " ", -1);
-    for (int i = 0; names[i] && numbers[i]; i++)
-      if (!std::strcmp(names[i], "RcvbufErrors")) result = std::atol(numbers[i]);
-    g_strfreev(names);
-    g_strfreev(numbers);
-    break;
-  }
-  std::fclose(f);
-  return result;
-}
+long udp_receive_buffer_errors() { return udp_counter("RcvbufErrors"); }
 
 long last_errors = 0;
 
