@@ -160,7 +160,14 @@ gboolean on_run(GThreadedSocketService*, GSocketConnection* connection, GObject*
   return TRUE;
 }
 
-gboolean on_stop(gpointer loop) {
+// The signal watches stay installed until the process exits: once a watch is removed GLib
+// restores the default action, and a second SIGTERM during the shutdown would kill the relay.
+gboolean on_stop_signal(gpointer loop) {
+  g_main_loop_quit(static_cast<GMainLoop*>(loop));
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean on_time_over(gpointer loop) {
   g_main_loop_quit(static_cast<GMainLoop*>(loop));
   return G_SOURCE_REMOVE;
 }
@@ -203,9 +210,9 @@ int main(int argc, char** argv) {
 
   g_signal_connect(service.get(), "run", G_CALLBACK(on_run), nullptr);
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  g_unix_signal_add(SIGTERM, on_stop, loop);
-  g_unix_signal_add(SIGINT, on_stop, loop);
-  g_timeout_add_seconds(guint(max_seconds), on_stop, loop);
+  g_unix_signal_add(SIGTERM, on_stop_signal, loop);
+  g_unix_signal_add(SIGINT, on_stop_signal, loop);
+  g_timeout_add_seconds(guint(max_seconds), on_time_over, loop);
   g_socket_service_start(service.get());
   g_main_loop_run(loop);
 

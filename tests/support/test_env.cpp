@@ -113,8 +113,9 @@ int ChildProcess::wait(int timeout_ms) {
 int ChildProcess::stop(int sig, int timeout_ms) {
   if (pid_ <= 0) return status_;
   int status = 0;
-  kill(-pid_, sig);
-  kill(pid_, sig);
+  // One signal: the child leads its own process group, so the group signal reaches it too. A
+  // second copy could arrive after a handler has run and find the default action restored.
+  if (kill(-pid_, sig) != 0) kill(pid_, sig);
   if (!wait_for(pid_, timeout_ms, &status)) {
     kill(-pid_, SIGKILL);
     kill(pid_, SIGKILL);

@@ -3,6 +3,7 @@
 // clean stop on SIGTERM while a client is streaming.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -28,7 +29,9 @@ class Relay {
     }
   }
   int port() const { return port_; }
+  pid_t pid() const { return process_.pid(); }
   int stop() { return process_.stop(); }
+  int wait(int timeout_ms) { return process_.wait(timeout_ms); }
 
  private:
   tilutest::TempDir dir_;
@@ -199,6 +202,20 @@ TEST(TiluRelay, StopsCleanlyOnSigtermWhileStreaming) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
   EXPECT_LT(g_get_monotonic_time() - t0, 4 * G_USEC_PER_SEC);
   EXPECT_TRUE(client.read(1).empty()) << "the connection stayed open";
+}
+
+// A supervisor that repeats its SIGTERM while the relay is still closing its clients must get
+// the same clean exit, not a kill by the default action.
+TEST(TiluRelay, ASecondSigtermDuringTheStopIsHandledToo) {
+  Relay relay;
+  ASSERT_GT(relay.port(), 0);
+  Client client(relay.port(), "GET /udp/@239.255.5.3:6004 HTTP/1.1\r\n\r\n");
+  ASSERT_EQ(client.head().rfind("HTTP/1.0 200", 0), 0u);
+  ASSERT_EQ(kill(relay.pid(), SIGTERM), 0);
+  g_usleep(200 * 1000);  // the loop has quit; the streaming client keeps the relay in its stop
+  ASSERT_EQ(kill(relay.pid(), SIGTERM), 0);
+  int status = relay.wait(5000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 TEST(TiluRelay, RejectsBadOptions) {
