@@ -206,15 +206,16 @@ TEST(TiluRelay, StopsCleanlyOnSigtermWhileStreaming) {
 
 // A supervisor that repeats its SIGTERM while the relay is still closing its clients must get
 // the same clean exit, not a kill by the default action.
-TEST(TiluRelay, ASecondSigtermDuringTheStopIsHandledToo) {
+TEST(TiluRelay, RepeatedSigtermsDuringTheStopAreHandledToo) {
   Relay relay;
   ASSERT_GT(relay.port(), 0);
   Client client(relay.port(), "GET /udp/@239.255.5.3:6004 HTTP/1.1\r\n\r\n");
   ASSERT_EQ(client.head().rfind("HTTP/1.0 200", 0), 0u);
-  ASSERT_EQ(kill(relay.pid(), SIGTERM), 0);
-  g_usleep(200 * 1000);  // the loop has quit; the streaming client keeps the relay in its stop
-  ASSERT_EQ(kill(relay.pid(), SIGTERM), 0);
-  int status = relay.wait(5000);
+  int status = -1;
+  for (int i = 0; i < 500 && status == -1; i++) {
+    kill(relay.pid(), SIGTERM);
+    status = relay.wait(10);
+  }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
