@@ -601,24 +601,33 @@ TEST_F(TiluGstTest, RelayPlaysUdpAndRtpChannels) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "relay wait status " << status << "\n" << relay_log;
 }
 
-long udp_receive_buffer_errors() {
-  std::ifstream in("/proc/net/snmp");
-  std::string header, values;
-  while (std::getline(in, header) && std::getline(in, values)) {
-    if (header.rfind("Udp:", 0) != 0) continue;
-    std::istringstream names(header), numbers(values);
-    std::string name, number;
-    while (names >> name && numbers >> number)
-      if (name == "RcvbufErrors") return std::atol(number.c_str());
+// The effective limit of the queue that decodebin put between demuxer and decoder, or -1.
+gint64 decode_queue_time(GstElement* pipeline) {
+  gint64 limit = -1;
+  GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline));
+  GValue item = G_VALUE_INIT;
+  while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+    auto* element = GST_ELEMENT(g_value_get_object(&item));
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && g_str_equal(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "multiqueue")) {
+      guint64 time = 0;
+      g_object_get(element, "max-size-time", &time, nullptr);
+      limit = gint64(time);
+    }
+    g_value_reset(&item);
   }
-  return -1;
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  return limit;
 }
 
 // A broadcast-like channel (1280x720 High profile with B-frames at 3.5 Mb/s, a keyframe a
-// second) keeps its 25 frames a second in the main and in a live scan pipeline. The margin of
-// 18 allows for a machine shared with other work; a pipeline whose queues cannot hold the live
-// latency loses datagrams, and with them a third to two thirds of the frames.
-TEST_F(TiluGstTest, BroadcastChannelKeepsItsFrameRate) {
+// second) plays in the main and in a scan pipeline, and the queue in front of its decoder can
+// hold the sink's live latency with room for a keyframe burst: with decodebin's default of a few
+// buffers the demuxer blocks, udpsrc stops reading and the kernel drops datagrams, and a third
+// to two thirds of the frames are lost. The frame rate itself is a benchmark figure
+// (bench_frame_rate), not something a test on a shared machine can assert.
+TEST_F(TiluGstTest, BroadcastChannelQueuesHoldTheLiveLatency) {
   tilutest::ChannelOptions o;
   o.group = "239.255.3.1";
   o.port = 5300;
@@ -635,25 +644,9 @@ TEST_F(TiluGstTest, BroadcastChannelKeepsItsFrameRate) {
     SCOPED_TRACE(scan ? "scan 480x270" : "main");
     Journal journal;
     Probe& probe = make_probe(&journal);
-    open(nullptr, sender.uri(0), scan, &probe, 480, 270);
-    ASSERT_TRUE(run_until([&] { return probe.frames > 0; }, kFirstFrameMs)) << journal.dump();
-    run_for(2000);
-    // Best of up to three windows: a busy machine may steal one window, hardly three.
-    double best = 0;
-    long dropped = 0;
-    for (int window = 0; window < 3 && best < 18.0; window++) {
-      int frames = probe.frames;
-      long drops = udp_receive_buffer_errors();
-      gint64 t0 = g_get_monotonic_time();
-      run_for(4000);
-      best = std::max(best, (probe.frames - frames) / (double(g_get_monotonic_time() - t0) / G_USEC_PER_SEC));
-      dropped += udp_receive_buffer_errors() - drops;
-    }
-    EXPECT_GE(best, 18.0) << "frames per second";
-    EXPECT_LE(best, 27.0) << "frames per second";
-    // Queues that cannot hold the live latency stall the receiving thread until the kernel
-    // drops datagrams; with room in the queues nothing is lost even on a loaded machine.
-    EXPECT_EQ(dropped, 0) << "datagrams dropped by the kernel";
+    TiluGst* gst = open(nullptr, sender.uri(0), scan, &probe, 480, 270);
+    ASSERT_TRUE(run_until([&] { return probe.frames >= 10; }, 3 * kFirstFrameMs)) << journal.dump();
+    EXPECT_GE(decode_queue_time(gst->pipeline.get()), gint64(2 * GST_SECOND));
     EXPECT_EQ(probe.errors, 0) << journal.dump();
     close(&probe);
   }
