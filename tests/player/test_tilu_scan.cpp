@@ -156,7 +156,8 @@ TEST_F(ScanTest, StreamThatFailsAtOnceGivesWayToTheNext) {
   std::vector<int> starts = recorder.starts();
   ASSERT_GE(starts.size(), 3u);
   EXPECT_EQ(std::vector<int>(starts.begin(), starts.begin() + 3), (std::vector<int>{0, 1, 2}));
-  EXPECT_LT(recorder.start_times(1)[0], 1000) << "the failed scan waited for its timeout";
+  // Well below the 10 s timeout even when a busy machine delays the main loop.
+  EXPECT_LT(recorder.start_times(1)[0], 5000) << "the failed scan waited for its timeout";
   EXPECT_EQ(clutter_actor_get_opacity(player->tile_actors[0]), 0);
 }
 
