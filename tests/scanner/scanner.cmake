@@ -33,3 +33,7 @@ sarv_add_test(test_sarv_worker 300 GTest::gtest PkgConfig::GIO glib_owners)
 add_dependencies(test_sarv_worker sarv)
 sarv_add_test(test_sarv_rtp 300 sarv_gst GTest::gtest)
 add_dependencies(test_sarv_rtp tilu-channels)
+sarv_add_test(test_sarv_snapshot_dir 60 sarv_snapshot_dir tilu_playlist GTest::gtest_main)
+target_compile_definitions(test_sarv_snapshot_dir PRIVATE
+  SARV_PLAYLIST_BIN="$<TARGET_FILE:sarv-playlist>")
+add_dependencies(test_sarv_snapshot_dir sarv-playlist)
