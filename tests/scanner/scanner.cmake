@@ -37,3 +37,8 @@ sarv_add_test(test_sarv_snapshot_dir 60 sarv_snapshot_dir tilu_playlist GTest::g
 target_compile_definitions(test_sarv_snapshot_dir PRIVATE
   SARV_PLAYLIST_BIN="$<TARGET_FILE:sarv-playlist>")
 add_dependencies(test_sarv_snapshot_dir sarv-playlist)
+# Scan to wall: sarv, sarv-playlist and tilu, each run as the real program.
+sarv_add_test(test_sarv_wall_e2e 300 GTest::gtest)
+target_compile_definitions(test_sarv_wall_e2e PRIVATE
+  SARV_PLAYLIST_BIN="$<TARGET_FILE:sarv-playlist>")
+add_dependencies(test_sarv_wall_e2e sarv sarv-playlist tilu tilu-channels)
