@@ -14,6 +14,7 @@ PACKAGES=(
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-tools
   libgtest-dev googletest
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri iproute2 procps
+  ffmpeg mandoc groff-base man-db desktop-file-utils dpkg-dev file
 )
 
 as_root() {

@@ -1,9 +1,12 @@
 #include "sarv_gst.h"
 
 #include <gio/gio.h>
+#include <glib/gstdio.h>
 #include <sys/socket.h>
 
 #include <string>
+
+#include "sarv_snapshot_dir.h"
 
 namespace {
 
@@ -105,10 +108,12 @@ glibx::Ref<GSocket> _sarv_gst_group_socket(const gchar* address, gint port) {
 }
 
 // playbin's "source-setup", on the thread that starts the pipeline: a udpsrc for a group gets
-// its group-bound socket (it still joins and leaves the group on it, and closes it).
-void _sarv_gst_on_source_setup(GstElement*, GstElement* source, gpointer) {
+// its group-bound socket (it still joins and leaves the group on it, and closes it), and RTP
+// is recognised on its first datagram.
+void _sarv_gst_on_source_setup(GstElement*, GstElement* source, gpointer data) {
   GstElementFactory* factory = gst_element_get_factory(source);
   if (!factory || !g_str_equal(GST_OBJECT_NAME(factory), "udpsrc")) return;
+  sarv_rtp_watch(source, &static_cast<SarvGst*>(data)->transport);
   gchar* address = nullptr;
   gint port = 0;
   g_object_get(source, "address", &address, "port", &port, nullptr);
@@ -122,6 +127,7 @@ void _sarv_gst_on_source_setup(GstElement*, GstElement* source, gpointer) {
 
 SarvGst* sarv_gst_open(const gchar* uri, const gchar* location) {
   auto* gst = new SarvGst{};
+  gst->marker = sarv_snapshot_marker_path(location);
   ElementRef play = _sarv_gst_make("playbin", "play");
   if (!play) return gst;
   g_object_set(play.get(), "uri", uri, nullptr);
@@ -130,7 +136,8 @@ SarvGst* sarv_gst_open(const gchar* uri, const gchar* location) {
   g_object_set(play.get(), "flags", flags & ~kPlayFlagAudio, nullptr);
   g_signal_connect(play.get(), "deep-element-added", G_CALLBACK(_sarv_gst_on_element_added),
                    nullptr);
-  g_signal_connect(play.get(), "source-setup", G_CALLBACK(_sarv_gst_on_source_setup), nullptr);
+  // The handle outlives the pipeline's streaming: the close stops it first.
+  g_signal_connect(play.get(), "source-setup", G_CALLBACK(_sarv_gst_on_source_setup), gst);
   ElementRef bin = _sarv_gst_sink_bin(location);
   // Without its sink bin playbin would pick a display sink and write nothing: leave the
   // handle empty instead.
@@ -147,6 +154,7 @@ gboolean sarv_gst_is_finished(SarvGst* gst) {
   g_assert(gst);
   if (!gst->bus) return FALSE;
   glibx::MessageRef eos = glibx::MessageRef::adopt(gst_bus_pop_filtered(gst->bus, GST_MESSAGE_EOS));
+  if (eos) gst->finished = true;
   return eos ? TRUE : FALSE;
 }
 
@@ -155,7 +163,20 @@ void sarv_gst_close(SarvGst* gst) {
   // Going to NULL deactivates the pads under their stream locks, so a file write in progress
   // has completed (the sink writes each file whole, through a temporary name) before the
   // pipeline is released.
-  if (gst->pipeline) gst_element_set_state(gst->pipeline.get(), GST_STATE_NULL);
+  if (gst->pipeline) {
+    if (!gst->finished) sarv_gst_is_finished(gst);
+    gst_element_set_state(gst->pipeline.get(), GST_STATE_NULL);
+  }
+  if (gst->finished) {
+    if (gst->transport.load() == SarvTransport::rtp) {
+      glibx::Error error;
+      if (!g_file_set_contents(gst->marker.c_str(), "", 0, error.out()))
+        g_printerr("[%p] can't mark %s as RTP: %s\n", (void*)g_thread_self(), gst->marker.c_str(),
+                   error.message());
+    } else {
+      g_unlink(gst->marker.c_str());
+    }
+  }
   gst->bus = nullptr;
   delete gst;
 }

@@ -3,13 +3,21 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
+#include <string>
+
 #include "gst_ptr.h"
+#include "sarv_rtp.h"
 
 struct SarvGst {
   // The playbin; owns the video-sink bin, its elements and the bus. Empty when the pipeline
   // could not be built: such a handle never finishes and writes nothing.
   glibx::Ref<GstElement> pipeline;
   GstBus* bus = nullptr;  // the pipeline's bus, kept alive by the pipeline itself
+  // What the first datagram showed; written on the UDP source's streaming thread.
+  std::atomic<SarvTransport> transport{SarvTransport::unknown};
+  bool finished = false;  // a poll has reported the end of stream
+  std::string marker;     // the empty file left beside the picture of an RTP stream
 };
 
 // Builds and starts a snapshot of uri into the file location. Never returns NULL and never
@@ -19,5 +27,7 @@ SarvGst* sarv_gst_open(const gchar* uri, const gchar* location);
 // True once the pipeline has posted end-of-stream: the file is then written. Never blocks.
 gboolean sarv_gst_is_finished(SarvGst* gst);
 
-// Stops the pipeline and releases the handle. NULL is allowed.
+// Stops the pipeline and releases the handle. NULL is allowed. When the picture was written, an
+// RTP stream leaves its marker beside it ("G-P.rtp" for "G-P.png"), and a plain UDP stream
+// removes a marker left by an earlier scan.
 void sarv_gst_close(SarvGst* gst);

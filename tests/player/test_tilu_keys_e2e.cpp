@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "channel_sender.h"
+#include "screenshot.h"
 #include "test_env.h"
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include "x11_helpers.h"
@@ -25,72 +26,8 @@ namespace {
 constexpr int kEntries = 9;  // three rows of three (N = 3); the entries share three channels
 constexpr int kChannels = 3;
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-template <typename Pred>
-bool wait_for(Pred done, int timeout_ms) {
-  const gint64 end = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-  while (!done()) {
-    if (g_get_monotonic_time() > end) return false;
-    g_usleep(50000);
-  }
-  return true;
-}
-
-struct Rgb {
-  int r, g, b;
-  bool yellow() const { return r > 180 && g > 180 && b < 90; }
-  bool black() const { return r < 24 && g < 24 && b < 24; }
-};
-
-// One screenshot of the whole display, read from a binary PPM.
-class Screenshot {
- public:
-  explicit Screenshot(const std::string& path) {
-    if (tilutest::run_command("import -window root -depth 8 ppm:" + path + " 2>/dev/null") != 0) return;
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int maxval = 0;
-    in >> magic >> width_ >> height_ >> maxval;
-    in.get();
-    if (magic != "P6" || maxval != 255) return;
-    pixels_.resize(size_t(width_) * height_ * 3);
-    in.read(reinterpret_cast<char*>(pixels_.data()), std::streamsize(pixels_.size()));
-    if (!in) pixels_.clear();
-  }
-  bool ok() const { return !pixels_.empty(); }
-  Rgb at(int x, int y) const {
-    const size_t i = (size_t(y) * width_ + x) * 3;
-    return {pixels_[i], pixels_[i + 1], pixels_[i + 2]};
-  }
-  // Share of non-black pixels in the rectangle (sampled every 4 pixels).
-  double lit_share(int x0, int y0, int x1, int y1) const {
-    int lit = 0, all = 0;
-    for (int y = y0; y < y1; y += 4) {
-      for (int x = x0; x < x1; x += 4) {
-        all++;
-        lit += at(x, y).black() ? 0 : 1;
-      }
-    }
-    return all ? double(lit) / all : 0.0;
-  }
-
- private:
-  int width_ = 0, height_ = 0;
-  std::vector<unsigned char> pixels_;
-};
-
-// A view of cells w x h pixels at (x, y) on the screen: where cell (column, row) shows.
-struct CellView {
-  double x, y, w, h;
-  int left(int column) const { return int(x + w * column); }
-  int top(int row) const { return int(y + h * row); }
-};
+using tilutest::CellView;
+using tilutest::Screenshot;
 
 // The player with its window, log and exit status.
 class Tilu {
@@ -103,7 +40,7 @@ class Tilu {
     process_ = tilutest::ChildProcess({TILU_PLAYER_BIN, "-o", "-j", "0", "-a", "100", playlist}, out_,
                                       err_);
     unsetenv("G_MESSAGES_DEBUG");
-    wait_for(
+    tilutest::wait_until(
         [&] {
           window_ = first_line(tilutest::run_capture({"xdotool", "search", "--name", "^Tiluplay 0.8$"}, 5000).out);
           return !window_.empty() || !process_.running();
@@ -113,14 +50,14 @@ class Tilu {
 
   const std::string& window() const { return window_; }
   pid_t pid() const { return process_.pid(); }
-  std::string log() const { return read_file(out_); }
+  std::string log() const { return tilutest::read_text_file(out_); }
   std::string log_tail() const {
     const std::string text = log();
     return text.size() > 4000 ? text.substr(text.size() - 4000) : text;
   }
   // The end of standard error, where the sanitizers and GLib's warnings go.
   std::string errors() const {
-    const std::string text = read_file(err_);
+    const std::string text = tilutest::read_text_file(err_);
     return text.size() > 6000 ? text.substr(text.size() - 6000) : text;
   }
   bool running() const { return process_.running(); }
@@ -147,10 +84,10 @@ class Tilu {
 
   // Waits until the log holds line `count` times or more.
   bool log_has(const std::string& line, int count = 1, int timeout_ms = 10000) const {
-    return wait_for([&] { return occurrences(line) >= count; }, timeout_ms);
+    return tilutest::wait_until([&] { return occurrences(line) >= count; }, timeout_ms);
   }
   bool log_mentions(const std::string& prefix, int timeout_ms = 10000) const {
-    return wait_for([&] { return log().find(": " + prefix) != std::string::npos; }, timeout_ms);
+    return tilutest::wait_until([&] { return log().find(": " + prefix) != std::string::npos; }, timeout_ms);
   }
   int occurrences(const std::string& line) const {
     const std::string text = "\n" + log();
@@ -197,7 +134,7 @@ class TiluE2E : public ::testing::Test {
   ::testing::AssertionResult shows_focus(const CellView& view, int column, int row, int away_column = -1,
                                          int away_row = -1) {
     std::string last;
-    const bool ok = wait_for(
+    const bool ok = tilutest::wait_until(
         [&] {
           Screenshot shot(dir_.file("shot.ppm"));
           if (!shot.ok()) {

@@ -31,3 +31,19 @@ sarv_add_test(test_sarv_gst 240 sarv_gst GTest::gtest)
 add_dependencies(test_sarv_cli sarv)
 sarv_add_test(test_sarv_worker 300 GTest::gtest PkgConfig::GIO glib_owners)
 add_dependencies(test_sarv_worker sarv)
+sarv_add_test(test_sarv_rtp 900 sarv_gst GTest::gtest)
+add_dependencies(test_sarv_rtp tilu-channels)
+sarv_add_test(test_sarv_snapshot_dir 60 sarv_snapshot_dir tilu_playlist GTest::gtest_main)
+target_compile_definitions(test_sarv_snapshot_dir PRIVATE
+  SARV_PLAYLIST_BIN="$<TARGET_FILE:sarv-playlist>")
+add_dependencies(test_sarv_snapshot_dir sarv-playlist)
+# Scan to wall: sarv, sarv-playlist and tilu, each run as the real program. Under the
+# sanitizers the programs keep the fast unwinder and skip the leak check at exit (full unwinding
+# on every allocation leaves a scan and a wall of pipelines too slow to show anything); their
+# leaks are checked by their own tests.
+sarv_add_test(test_sarv_wall_e2e 300 GTest::gtest)
+string(REPLACE "detect_leaks=1" "detect_leaks=0" sarv_wall_env "${TILU_TEST_ENV}")
+set_tests_properties(test_sarv_wall_e2e PROPERTIES ENVIRONMENT "${sarv_wall_env}")
+target_compile_definitions(test_sarv_wall_e2e PRIVATE
+  SARV_PLAYLIST_BIN="$<TARGET_FILE:sarv-playlist>")
+add_dependencies(test_sarv_wall_e2e sarv sarv-playlist tilu tilu-channels)

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 namespace tilutest {
@@ -152,6 +154,13 @@ XvfbDisplay::XvfbDisplay(int width, int height) {
 XvfbDisplay::~XvfbDisplay() {
   server_.stop();
   unsetenv("DISPLAY");
+}
+
+std::string read_text_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 int run_command(const std::string& command) {

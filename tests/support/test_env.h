@@ -56,6 +56,20 @@ class XvfbDisplay {
   std::string name_;
 };
 
+// The whole content of a text file; empty when it cannot be read.
+std::string read_text_file(const std::string& path);
+
+// Waits for done() to hold, asking every step_ms; false when timeout_ms passed first.
+template <typename Pred>
+bool wait_until(Pred done, int timeout_ms, int step_ms = 50) {
+  const gint64 end = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+  while (!done()) {
+    if (g_get_monotonic_time() > end) return false;
+    g_usleep(gulong(step_ms) * 1000);
+  }
+  return true;
+}
+
 // Runs a shell command and returns its exit status (-1 when it could not run).
 int run_command(const std::string& command);
 
