@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_gst_log.h"
 #include "bench_process.h"
 #include "test_env.h"
 
@@ -47,20 +48,15 @@ tilutest::ChildProcess start_replay(const std::string& file, const std::string& 
   return tilutest::ChildProcess(argv, log, log + ".err");
 }
 
-// Frames rendered by each video sink, read from the framework's debug log: the base sink logs
-// "rendering object" once per buffer it hands to its render function.
+// Frames rendered by each sink whose name starts with sink_prefix, between two offsets of log.
 std::map<std::string, long> rendered(const std::string& log, std::streamoff from, std::streamoff to,
                                      const std::string& sink_prefix) {
   std::map<std::string, long> counts;
   std::ifstream in(log, std::ios::binary);
   in.seekg(from);
   for (std::string line; in.tellg() < to && std::getline(in, line);) {
-    size_t at = line.find("> rendering object");
-    if (at == std::string::npos) continue;
-    size_t open = line.rfind('<', at);
-    if (open == std::string::npos) continue;
-    std::string sink = line.substr(open + 1, at - open - 1);
-    if (sink.rfind(sink_prefix, 0) == 0) counts[sink]++;
+    std::string sink = rendering_sink(line);
+    if (!sink.empty() && sink.rfind(sink_prefix, 0) == 0) counts[sink]++;
   }
   return counts;
 }
@@ -100,20 +96,13 @@ Window measure_window(pid_t pid, const std::string& log, const std::string& pref
   return w;
 }
 
-std::vector<std::string> with_debug_log(const std::string& log, std::vector<std::string> argv) {
-  argv.insert(argv.begin(), {"env", "GST_DEBUG=basesink:5", "GST_DEBUG_NO_COLOR=1", "GST_DEBUG_FILE=" + log});
-  return argv;
-}
-
 Window run_tilu(const std::string& dir, int window_s) {
   const std::string playlist = dir + "/live.m3u";
-  std::ofstream m3u(playlist);
-  m3u << "#EXTM3U\n";
-  for (int i = 0; i < kTiles; i++) m3u << "#EXTINF:-1,Live " << i << "\n" << channel_uri(i) << "\n";
-  m3u.close();
+  std::vector<std::string> uris;
+  for (int i = 0; i < kTiles; i++) uris.push_back(channel_uri(i));
+  write_playlist(playlist, uris, "Live");
   const std::string log = dir + "/tilu-gst.log";
   tilutest::run_command("rm -f '" + log + "'");
-  // exec, so that the pid measured is tilu's own.
   tilutest::ChildProcess tilu(with_debug_log(log, {TILU_PLAYER_BIN, "-j", std::to_string(kTiles), playlist}),
                               dir + "/tilu.out", dir + "/tilu.err");
   // The player's video sinks: nine tiles and the main video.

@@ -76,6 +76,12 @@ double resident_mib(pid_t pid) {
   return -1;
 }
 
+void write_playlist(const std::string& path, const std::vector<std::string>& uris, const std::string& caption) {
+  std::ofstream m3u(path);
+  m3u << "#EXTM3U\n";
+  for (size_t i = 0; i < uris.size(); i++) m3u << "#EXTINF:-1," << caption << " " << i << "\n" << uris[i] << "\n";
+}
+
 int count_pngs(const std::string& dir) {
   int n = 0;
   if (GDir* d = g_dir_open(dir.c_str(), 0, nullptr)) {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -21,6 +22,8 @@ std::string read_text(const std::string& path);
 double cpu_seconds(pid_t pid);
 // Resident memory of the process in MiB (VmRSS); -1 when it is gone.
 double resident_mib(pid_t pid);
+// An M3U playlist of the URIs, captioned "<caption> <index>".
+void write_playlist(const std::string& path, const std::vector<std::string>& uris, const std::string& caption);
 // How many files in dir end with ".png".
 int count_pngs(const std::string& dir);
 // Devices of `sarv -l` by name: the dev_idx to pass as -i, or -1.

@@ -3,7 +3,7 @@
 // framework pipelines that do the same work, and prints one table of figures beside their
 // floors; the same table is written as JSON. Needs root.
 //
-//   tilu-bench [--short] [--trials N] [--json FILE] [--only scanner|live] [--keep DIR]
+//   tilu-bench [--short] [--trials N] [--json FILE] [--only scanner|fill|live] [--keep DIR]
 //
 // --short runs few trials, short windows and small live channels: it shows that every figure
 // can be measured. The
@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench_fill.h"
 #include "bench_live.h"
 #include "bench_scanner.h"
 #include "bench_table.h"
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
     else if (a == "--only" && i + 1 < argc) only = argv[++i];
     else if (a == "--keep" && i + 1 < argc) keep = argv[++i];
     else {
-      std::fprintf(stderr, "usage: %s [--short] [--trials N] [--json FILE] [--only scanner|live] [--keep DIR]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--short] [--trials N] [--json FILE] [--only scanner|fill|live] [--keep DIR]\n", argv[0]);
       return 2;
     }
   }
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   // The short run shows that the figures can be measured; small channels keep that true on a
   // loaded machine.
   const bench::LiveChannel channel = short_run ? bench::LiveChannel{320, 180, 300} : bench::LiveChannel{};
+  if (only.empty() || only == "fill") bench::run_fill_section(table, short_run ? 1 : trials, work_dir);
   if (only.empty() || only == "live")
     bench::run_live_section(table, short_run ? 1 : 3, short_run ? 5 : 15, channel, work_dir);
 
