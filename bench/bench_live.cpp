@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
@@ -21,6 +22,8 @@ constexpr const char* kGroupPrefix = "239.255.13.";  // channel i on .(i + 1)
 constexpr int kPort = 5000;
 constexpr int kScanWidth = 480;
 constexpr int kScanHeight = 270;
+constexpr const char* kDisplayWidth = "1600";
+constexpr const char* kDisplayHeight = "900";
 
 std::string channel_uri(int i) { return "udp://" + std::string(kGroupPrefix) + std::to_string(i + 1) + ":" + std::to_string(kPort); }
 
@@ -105,6 +108,9 @@ Window run_tilu(const std::string& dir, int window_s) {
   tilutest::run_command("rm -f '" + log + "'");
   tilutest::ChildProcess tilu(with_debug_log(log, {TILU_PLAYER_BIN, "-j", std::to_string(kTiles), playlist}),
                               dir + "/tilu.out", dir + "/tilu.err");
+  // The window as large as the display, as a wall would be shown.
+  sh("timeout 30 xdotool search --sync --pid " + std::to_string(tilu.pid()) + " windowsize %@ " + kDisplayWidth + " " +
+     kDisplayHeight);
   // The player's video sinks: nine tiles and the main video.
   Window w = measure_window(tilu.pid(), log, "cluttergstvideosink", kTiles + 1, window_s);
   tilu.stop();
@@ -211,7 +217,7 @@ void run_live_section(Table& table, int rounds, int window_s, const LiveChannel&
   std::fprintf(stderr, "encoding a %d s channel, %s\n", file_s, inputs.c_str());
   tilutest::ChildProcess replay;
   if (encode_channel(file, file_s, channel)) replay = start_replay(file, work_dir + "/replay.log");
-  tilutest::XvfbDisplay display(1600, 900);
+  tilutest::XvfbDisplay display(std::atoi(kDisplayWidth), std::atoi(kDisplayHeight));
   for (int round = 0; replay.running() && round < rounds; round++) {
     std::fprintf(stderr, "live round %d/%d\n", round + 1, rounds);
     Window floor = run_gst_floor(work_dir, window_s);
