@@ -109,8 +109,8 @@ Window run_tilu(const std::string& dir, int window_s) {
   tilutest::ChildProcess tilu(with_debug_log(log, {TILU_PLAYER_BIN, "-j", std::to_string(kTiles), playlist}),
                               dir + "/tilu.out", dir + "/tilu.err");
   // The window as large as the display, as a wall would be shown.
-  sh("timeout 30 xdotool search --sync --pid " + std::to_string(tilu.pid()) + " windowsize %@ " + kDisplayWidth + " " +
-     kDisplayHeight);
+  sh("timeout 30 xdotool search --sync --onlyvisible --pid " + std::to_string(tilu.pid()) + " '' windowsize %@ " +
+     kDisplayWidth + " " + kDisplayHeight + " 2>/dev/null");
   // The player's video sinks: nine tiles and the main video.
   Window w = measure_window(tilu.pid(), log, "cluttergstvideosink", kTiles + 1, window_s);
   tilu.stop();
