@@ -2,7 +2,9 @@
 // capture for UDP datagrams to the group and starts one snapshot per new destination port.
 #include <gio/gio.h>
 #include <pcap/pcap.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <memory>
 
@@ -21,6 +23,47 @@ struct PcapClose {
   void operator()(pcap_t* p) const noexcept { pcap_close(p); }
 };
 using PcapPtr = std::unique_ptr<pcap_t, PcapClose>;
+
+// A live capture that hands over every packet as it arrives and never blocks in its read, so
+// that the loop tests its time limit even on a link without any traffic. Null with the
+// library's message in `errbuf` when it cannot be opened.
+PcapPtr _sarv_open_capture(const char* device, char* errbuf) {
+  PcapPtr pcap(pcap_create(device, errbuf));
+  if (!pcap) return nullptr;
+  int status = pcap_set_snaplen(pcap.get(), kSnapLen);
+  if (status == 0) status = pcap_set_promisc(pcap.get(), 1);
+  if (status == 0) status = pcap_set_timeout(pcap.get(), kReadTimeoutMs);
+  if (status == 0) status = pcap_set_immediate_mode(pcap.get(), 1);
+  if (status == 0) status = pcap_activate(pcap.get());
+  // Warnings (positive) leave a working capture; errors are worded as the one-call open words them.
+  if (status < 0) {
+    const char* detail = pcap_geterr(pcap.get());
+    if (status == PCAP_ERROR)
+      g_snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", device, detail);
+    else if (status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
+             status == PCAP_ERROR_PROMISC_PERM_DENIED)
+      g_snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s (%s)", device, pcap_statustostr(status),
+                 detail);
+    else
+      g_snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", device, pcap_statustostr(status));
+    return nullptr;
+  }
+  if (pcap_setnonblock(pcap.get(), 1, errbuf) < 0) return nullptr;
+  if (pcap_get_selectable_fd(pcap.get()) < 0) {
+    g_snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: no selectable descriptor", device);
+    return nullptr;
+  }
+  return pcap;
+}
+
+// Waits until the capture has something to read or `wait_us` has passed (at most the read
+// timeout, so the limit is tested at least that often).
+void _sarv_wait_readable(pcap_t* pcap, gint64 wait_us) {
+  const gint64 capped = std::clamp<gint64>(wait_us, 0, gint64(kReadTimeoutMs) * 1000);
+  pollfd fd = {pcap_get_selectable_fd(pcap), POLLIN, 0};
+  // Round up: waking before the limit would only come back here.
+  poll(&fd, 1, int((capped + 999) / 1000));
+}
 
 // One print call per line, so that the lines of several workers interleave whole.
 void _sarv_say(bool failure, const char* format, ...) G_GNUC_PRINTF(2, 3);
@@ -109,8 +152,13 @@ void _sarv_scan_group(SarvGroup* group, GSocket* socket, pcap_t* pcap, const gch
       const u_char* data = nullptr;
       int got = pcap_next_ex(pcap, &header, &data);
       if (got < 0) break;
-      if (g_get_monotonic_time() - start > limit) break;
-      if (got == 0) continue;
+      const gint64 elapsed = g_get_monotonic_time() - start;
+      if (elapsed > limit) break;
+      if (got == 0) {
+        // Nothing queued: sleep until a packet comes or just past the limit.
+        _sarv_wait_readable(pcap, limit - elapsed + 1);
+        continue;
+      }
       guint16 port = 0;
       if (!sarv_filter_port(data, header->caplen, group->addr, &port)) continue;
       if (!scan.has_port(port)) {
@@ -155,7 +203,7 @@ gpointer sarv_scan_thread(gpointer data) {
   error.clear();
 
   char errbuf[PCAP_ERRBUF_SIZE] = "";
-  PcapPtr pcap(pcap_open_live(device, kSnapLen, 1, kReadTimeoutMs, errbuf));
+  PcapPtr pcap = _sarv_open_capture(device, errbuf);
   if (!pcap) {
     _sarv_say(true, "can't open pcap: %s\n", errbuf);
     return nullptr;

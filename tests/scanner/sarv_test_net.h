@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "test_env.h"
+#include "veth_link.h"
 
 namespace sarvtest {
 
@@ -67,36 +68,12 @@ inline bool sh(const std::string& command) {
   return rc == 0;
 }
 
-// Two hosts on one Ethernet link: a sender namespace of its own with "va" 198.18.0.1, and this
-// process's namespace with "vb" 198.18.0.2, multicast routed over the link on both sides.
-// Call tilutest::enter_private_netns() first. Removed again when the object goes away.
-class VethLink {
+// The veth link of the scanner tests, its sender namespace named after this process.
+class VethLink : public tilutest::VethLink {
  public:
-  VethLink() : netns_("sarv-scanner-" + std::to_string(getpid())) {
-    tilutest::run_command("ip netns del " + netns_ + " 2>/dev/null");
-    ok_ = sh("ip netns add " + netns_) &&
-          sh("ip link add vb type veth peer name va netns " + netns_) &&
-          sh("ip -n " + netns_ + " link set lo up") &&
-          sh("ip -n " + netns_ + " addr add 198.18.0.1/30 dev va") &&
-          sh("ip -n " + netns_ + " link set va up") &&
-          sh("ip -n " + netns_ + " route add 224.0.0.0/4 dev va") &&
-          sh("ip addr add 198.18.0.2/30 dev vb") && sh("ip link set vb up") &&
-          sh("ip route replace 224.0.0.0/4 dev vb");
+  VethLink() : tilutest::VethLink("sarv-scanner-" + std::to_string(getpid())) {
+    if (!ok()) ADD_FAILURE() << "command failed: " << failure();
   }
-  VethLink(const VethLink&) = delete;
-  VethLink& operator=(const VethLink&) = delete;
-  ~VethLink() {
-    // Deleting the namespace deletes va, and vb with it.
-    tilutest::run_command("ip netns del " + netns_ + " 2>/dev/null");
-    tilutest::run_command("ip link del vb 2>/dev/null");
-    tilutest::run_command("ip route replace 224.0.0.0/4 dev lo");
-  }
-  bool ok() const { return ok_; }
-  const std::string& sender_netns() const { return netns_; }
-
- private:
-  std::string netns_;
-  bool ok_ = false;
 };
 
 // dev_idx of a device in `sarv -l`, or -1.

@@ -147,6 +147,36 @@ TEST_F(SarvScan, PercentSignInTheOutputDirectory) {
   expect_png(dir + "/239.1.2.11-5000.png", 128, 96);
 }
 
+// With nothing sent to the group the address ends at its limit, on a link without any traffic
+// as on one busy with other groups' datagrams: the limit must not wait for a packet, nor for the
+// capture to hand over a block of them.
+TEST_F(SarvScan, SilentAddressEndsAtItsLimit) {
+  struct Case {
+    const char* device;
+    const char* link;
+  };
+  const Case cases[] = {{"lo", "no traffic"}, {"vb", "other groups' traffic"}};
+  const int limit_ms = 1200;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    int device = sarvtest::device_index(c.device);
+    ASSERT_GE(device, 0);
+    std::string dir = tmp_.file(std::string("silent-") + c.device);
+    tilutest::RunResult r = sarv({"-i", std::to_string(device), "-t", std::to_string(limit_ms),
+                                  "-s", "0", "-o", dir, "239.1.1.2"},
+                                 20000);
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(texts(worker_lines(r.out)),
+              (std::vector<std::string>{"start scanning 239.1.1.2", "finish scanning 239.1.1.2"}));
+    ASSERT_EQ(r.out_line_times.size(), 2u);
+    const double took = double(r.out_line_times[1] - r.out_line_times[0]) / G_USEC_PER_SEC;
+    EXPECT_GT(took, limit_ms / 1000.0 - 0.1);
+    EXPECT_LT(took, limit_ms / 1000.0 + 0.2);
+    EXPECT_EQ(sarvtest::list_dir(dir), std::vector<std::string>{});
+  }
+}
+
 // A negative time limit ends each address at the first return of the read, before any packet
 // is looked at: nothing is saved, even on a live group.
 TEST_F(SarvScan, NegativeTimeoutLooksAtNoPacket) {

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -203,6 +204,11 @@ RunResult run_capture(const std::vector<std::string>& argv, int timeout_ms) {
         open_fds--;
       } else {
         (i == 0 ? result.out : result.err).append(buf, size_t(n));
+        if (i == 0) {
+          const gint64 now = g_get_monotonic_time();
+          result.out_line_times.insert(result.out_line_times.end(),
+                                       size_t(std::count(buf, buf + n, '\n')), now);
+        }
       }
     }
   }

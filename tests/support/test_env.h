@@ -78,6 +78,8 @@ struct RunResult {
   int exit_code = -1;  // WEXITSTATUS, or -1 when killed or not started
   std::string out;
   std::string err;
+  // When each line of `out` was read, from the monotonic clock in microseconds.
+  std::vector<gint64> out_line_times;
 };
 RunResult run_capture(const std::vector<std::string>& argv, int timeout_ms = 60000);
 
