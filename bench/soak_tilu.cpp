@@ -17,6 +17,7 @@
 // (fitted over the phase), or its descriptors or threads keep growing; 2 for a bad command line.
 #include <clutter-gst/clutter-gst.h>
 #include <gst/gst.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,10 +134,17 @@ class Tilu {
   }
   pid_t pid() const { return process_.pid(); }
   bool running() const { return process_.running(); }
+  // "still runs", or how it ended.
+  std::string state() {
+    if (process_.running()) return "tilu still runs";
+    int status = process_.wait(1000);
+    if (WIFSIGNALED(status)) return "tilu was killed by signal " + std::to_string(WTERMSIG(status));
+    return "tilu exited with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : status);
+  }
   int scans() const { return scans_; }
   int main_opens() const { return main_opens_; }
   std::string log_tail() const {
-    std::ifstream in(err_path_);
+    std::ifstream in(out_path_);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return text.size() > 3000 ? text.substr(text.size() - 3000) : text;
   }
@@ -368,7 +376,8 @@ int main(int argc, char** argv) {
   bool ok = true;
   auto finish = [&](Tilu& tilu, bool ran, const char* what) {
     if (!ran) {
-      std::printf("FAIL %s: the run did not complete\n%s\n", what, tilu.log_tail().c_str());
+      std::printf("FAIL %s: the run did not complete (%s)\n%s\n", what, tilu.state().c_str(),
+                  tilu.log_tail().c_str());
       ok = false;
     }
   };
