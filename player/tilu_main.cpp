@@ -6,9 +6,15 @@
 
 #include "lsan_early.h"
 #include "rtpsrc/tilu_gst_plugin_rtpsrc.h"
+#include "tilu_memory.h"
 #include "tilu_player.h"
 
+namespace {
+constexpr guint kTrimIntervalMs = 2000;
+}
+
 int main(int argc, char** argv) {
+  tilu_memory_init();
   glibx::Error error;
   // GLib reads the table and never writes it; the signature just predates const.
   auto* entries = const_cast<GOptionEntry*>(tilu_option_entries());
@@ -45,6 +51,7 @@ int main(int argc, char** argv) {
   tilu_player_init(&player, std::move(playlist));
   tilu_scene_build(&player);
   tilu_player_start(&player);
+  tilu_memory_start_trimming(kTrimIntervalMs);
   clutter_main();
   return 0;
 }

@@ -237,10 +237,16 @@ TiluGst* tilu_gst_open(const char* proxy_uri, const char* uri, ClutterActor* tex
 
   GstElement* convert = nullptr;
   GstElement* resample = nullptr;
+  GstElement* volume = nullptr;
   GstElement* audio_sink = nullptr;
   if (!scan_mode) {
     convert = maker.make("audioconvert", "convert");
     resample = maker.make("audioresample", "resample");
+    // The sound chain carries its own volume control, which playbin then uses for its "volume"
+    // property. Without one, playbin inserts a software volume element of its own, and GStreamer
+    // 1.22 never frees that element (with its two pads) when the pipeline goes: one per main
+    // pipeline, so every zap would leak one.
+    volume = maker.make("volume", "volume");
     audio_sink = maker.make("autoaudiosink", "audiosink");
   }
 
@@ -260,17 +266,17 @@ TiluGst* tilu_gst_open(const char* proxy_uri, const char* uri, ClutterActor* tex
       g_object_set(pipeline, "flags", flags & ~kPlayFlagAudio, nullptr);
     } else {
       GstElement* audio_bin = gst_bin_new("convertaudiosink");
-      gst_bin_add_many(GST_BIN(audio_bin), convert, resample, audio_sink, nullptr);
+      gst_bin_add_many(GST_BIN(audio_bin), convert, resample, volume, audio_sink, nullptr);
       auto pad = glibx::Ref<GstPad>::adopt(gst_element_get_static_pad(convert, "sink"));
       gst_element_add_pad(audio_bin, gst_ghost_pad_new("sink", pad.get()));
-      gst_element_link_many(convert, resample, audio_sink, nullptr);
+      gst_element_link_many(convert, resample, volume, audio_sink, nullptr);
       g_object_set(pipeline, "audio-sink", audio_bin, nullptr);
       gst_element_link(scale, sink);
     }
     g_object_set(pipeline, "video-sink", scalesink, nullptr);
   } else {
     // Whatever was made is dropped; the actor's sink stays with its content.
-    for (GstElement* element : {scale, convert, resample, audio_sink})
+    for (GstElement* element : {scale, convert, resample, volume, audio_sink})
       if (element) gst_object_unref(gst_object_ref_sink(element));
     post_missing_element(pipeline, maker.missing());
   }

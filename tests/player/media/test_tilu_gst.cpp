@@ -13,7 +13,9 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -201,7 +203,8 @@ TEST_F(TiluGstTest, MainPipelineShowsTheChannelWithSound) {
   auto audio_bin = pipeline_sink_bin(gst, "audio-sink");
   ASSERT_TRUE(audio_bin);
   EXPECT_STREQ(GST_OBJECT_NAME(audio_bin.get()), "convertaudiosink");
-  for (const char* name : {"convert", "resample", "audiosink"}) EXPECT_TRUE(has_child(audio_bin.get(), name)) << name;
+  for (const char* name : {"convert", "resample", "volume", "audiosink"})
+    EXPECT_TRUE(has_child(audio_bin.get(), name)) << name;
   EXPECT_TRUE(pipeline_flags(gst) & 2u);
 
   // The content open made is on the actor, and one reference to it is ours.
@@ -560,6 +563,126 @@ TEST_F(TiluGstTest, ManyOpenCloseCyclesOnOneActor) {
   EXPECT_LE(mediatest::threads(), threads + 6) << "threads grew";
   EXPECT_EQ(G_OBJECT(content)->ref_count, content_refs);
   EXPECT_EQ(G_OBJECT(video_sink)->ref_count, sink_refs);
+}
+
+// Weak references on every element a pipeline ever held and on their pads, taken as playbin
+// adds them (on streaming threads too) and again from the whole tree while it plays.
+class FinalizeWatch {
+ public:
+  explicit FinalizeWatch(GstElement* pipeline) {
+    watch(G_OBJECT(pipeline), GST_OBJECT_NAME(pipeline));
+    g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(on_added), this);
+  }
+  FinalizeWatch(const FinalizeWatch&) = delete;
+  FinalizeWatch& operator=(const FinalizeWatch&) = delete;
+  ~FinalizeWatch() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [object, name] : alive_) g_object_weak_unref(object, on_finalized, this);
+  }
+
+  // Every element now in the tree, with its pads.
+  void watch_tree(GstElement* pipeline) {
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+      watch_element(GST_ELEMENT(g_value_get_object(&item)));
+      g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+  }
+  // "factory name" of each object still alive.
+  std::vector<std::string> alive() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> names;
+    for (auto& [object, name] : alive_) names.push_back(name);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  size_t watched() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return watched_;
+  }
+
+ private:
+  static void on_added(GstBin*, GstBin*, GstElement* element, gpointer self) {
+    static_cast<FinalizeWatch*>(self)->watch_element(element);
+  }
+  void watch_element(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    std::string kind = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : G_OBJECT_TYPE_NAME(element);
+    watch(G_OBJECT(element), kind + " " + GST_OBJECT_NAME(element));
+    glibx::ObjectLock lock(element);
+    for (GList* l = element->pads; l; l = l->next)
+      watch(G_OBJECT(l->data), kind + " " + GST_OBJECT_NAME(element) + ":" + GST_OBJECT_NAME(l->data));
+  }
+  void watch(GObject* object, const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (alive_.count(object)) return;
+    alive_.emplace(object, name);
+    watched_++;
+    g_object_weak_ref(object, on_finalized, this);
+  }
+  static void on_finalized(gpointer self, GObject* object) {
+    auto* w = static_cast<FinalizeWatch*>(self);
+    std::lock_guard<std::mutex> lock(w->mutex_);
+    w->alive_.erase(object);
+  }
+
+  std::mutex mutex_;
+  std::map<GObject*, std::string> alive_;
+  size_t watched_ = 0;
+};
+
+// Every element and pad of a closed pipeline is finalized, in main mode (sound chain, volume
+// control) and in scan mode alike, over several open/close cycles on one actor; only the
+// actor's sink lives on in its content.
+TEST_F(TiluGstTest, ClosedPipelinesAreFinalized) {
+  for (int cycle = 0; cycle < 6; cycle++) {
+    const bool scan = cycle % 3 == 2;
+    SCOPED_TRACE(std::string(scan ? "scan" : "main") + " cycle " + std::to_string(cycle));
+    Journal journal;
+    Probe& probe = make_probe(&journal);
+    TiluGst* gst = open(nullptr, channels.udp->uri(0), scan, &probe, 320, 180);
+    auto watch = std::make_unique<FinalizeWatch>(gst->pipeline.get());
+    tilu_gst_set_volume(gst, 0.5);
+    tilu_gst_set_mute(gst, 0);
+    ASSERT_TRUE(run_until([&] { return probe.frames > 0 && (scan || tilu_gst_get_audio_caps_str(gst)); },
+                          kFirstFrameMs))
+        << journal.dump();
+    watch->watch_tree(gst->pipeline.get());
+    std::vector<std::string> names = watch->alive();
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](auto& n) {
+                return n.rfind("volume ", 0) == 0 && n.find(':') == std::string::npos;
+              }),
+              scan ? 0 : 1)
+        << "one volume control in a main pipeline";
+    if (!scan) {
+      // The sound chain's own volume element is the one the pipeline's volume drives.
+      auto audio_bin = pipeline_sink_bin(gst, "audio-sink");
+      auto volume = glibx::Ref<GstElement>::adopt(gst_bin_get_by_name(GST_BIN(audio_bin.get()), "volume"));
+      ASSERT_TRUE(volume);
+      double level = 0;
+      g_object_get(volume.get(), "volume", &level, nullptr);
+      EXPECT_DOUBLE_EQ(level, 0.5);
+      tilu_gst_set_mute(gst, 1);
+      g_object_get(volume.get(), "volume", &level, nullptr);
+      EXPECT_DOUBLE_EQ(level, 0.0);
+    }
+    close(&probe);
+    std::vector<std::string> left;
+    bool gone = run_until([&] {
+      // The sink outlives the pipeline in the actor's content.
+      left = watch->alive();
+      left.erase(std::remove_if(left.begin(), left.end(), [&](const std::string& n) {
+                   return n.find(GST_OBJECT_NAME(sink())) != std::string::npos;
+                 }), left.end());
+      return left.empty();
+    }, 10000);
+    std::string text;
+    for (auto& n : left) text += "  " + n + "\n";
+    EXPECT_TRUE(gone) << left.size() << " of " << watch->watched() << " objects still alive:\n" << text;
+  }
 }
 
 // The relay of tools/tilu-relay, as `tilu -p http://127.0.0.1:PORT` uses it.
