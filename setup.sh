@@ -13,7 +13,7 @@ PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-x gstreamer1.0-tools
   libgtest-dev googletest
-  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri iproute2 procps
+  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri iproute2 procps ffmpeg
 )
 
 as_root() {

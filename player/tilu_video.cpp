@@ -100,7 +100,8 @@ gboolean on_main_watch(gpointer data) {
   if (!player->main_shown || times.last_frame == 0 || player->main_reopen) return TRUE;
   gint64 silent = g_get_monotonic_time() - times.last_frame;
   if (silent > stall_after_us(times)) {
-    g_debug("main_stall(%" G_GINT64_FORMAT " ms)", silent / 1000);
+    g_debug("main_stall(%" G_GINT64_FORMAT " ms) frame_interval(%" G_GINT64_FORMAT " us) keyframe_interval(%" G_GINT64_FORMAT
+            " us)", silent / 1000, times.frame_interval, times.keyframe_interval);
     on_main_error(player);
   }
   return TRUE;
