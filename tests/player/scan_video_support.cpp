@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "rtpsrc/tilu_gst_plugin_rtpsrc.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define TILU_TEST_LSAN 1
 #elif defined(__has_feature)
@@ -69,6 +71,8 @@ int scan_video_test_main(int argc, char** argv) {
     std::fprintf(stderr, "clutter_gst_init failed on %s\n", display.name().c_str());
     return 1;
   }
+  // As at the player's start-up: krtp (and rtp) entries play through the player's own element.
+  gst_tilu_rtpsrc_plugin_register();
   load_media_plugins_and_resume_leak_checking();
   int result = RUN_ALL_TESTS();
   // The closed pipelines' streaming threads are still winding down; LeakSanitizer's exit-time
