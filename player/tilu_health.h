@@ -28,9 +28,11 @@ enum TiluHealthState {
 
 const char* tilu_health_state_name(TiluHealthState state);
 
-// Mean luma (studio range, black 16) below which a picture counts as black: real black frames
-// of an H.264 channel decode to 16 +- 1; a dark but live picture stays well above.
-constexpr double kTiluBlackLuma = 20.0;
+// Mean luma (studio range, black 16) below which a picture counts as black: black frames of an
+// H.264 channel decode to 16 and a black picture with a small logo or clock stays below 18,
+// while a small bright object moving on black (a test pattern's ball) swings between 17 and 21
+// and would make the mark come and go.
+constexpr double kTiluBlackLuma = 18.0;
 
 // One entry's (or the main video's) record.
 struct TiluHealthTile {
