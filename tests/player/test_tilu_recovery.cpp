@@ -67,7 +67,7 @@ TEST_P(MainOutageTest, PictureReturnsSoonAfterTheStream) {
   TestPlayer player({sender->uri(0)}, main_only());
   tilutest::LogCapture log;
   tilu_player_start(player.get());
-  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 15000));
+  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 30000));
   tilutest::run_loop_for(1000);
 
   sender->stop();
@@ -81,8 +81,10 @@ TEST_P(MainOutageTest, PictureReturnsSoonAfterTheStream) {
   }, 8000)) << "no stall reopen";
   gint64 stall_ms = (g_get_monotonic_time() - last) / 1000;
   std::printf("[ outage %d s ] stall reopen %" G_GINT64_FORMAT " ms after the last picture\n", c.outage_s, stall_ms);
+  // About 2 s at 25 fps; the time follows the measured picture interval, which grows when a
+  // loaded machine delivers late pictures, hence the loose upper bound.
   EXPECT_GE(stall_ms, 1900) << "reopened before the stall time";
-  EXPECT_LE(stall_ms, 3500);
+  EXPECT_LE(stall_ms, 6000);
 
   tilutest::run_loop_for(c.outage_s * 1000 - int(stall_ms));
   EXPECT_EQ(stall_lines(log), 1) << "a reopened pipeline that has shown nothing is not reopened again";
@@ -135,7 +137,7 @@ TEST(MainRecovery, RelayKilledAndRestarted) {
   TestPlayer player({sender.uri(0)}, options);
   tilutest::LogCapture log;
   tilu_player_start(player.get());
-  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 15000));
+  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 30000));
   tilutest::run_loop_for(1000);
 
   relay->stop(SIGKILL);
