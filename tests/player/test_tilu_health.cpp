@@ -208,6 +208,7 @@ int rounds_since(const tilutest::ScanRecorder& scans, gint64 since_ms, int index
   return int(std::count_if(times.begin(), times.end(), [&](gint64 t) { return t >= since_ms; }));
 }
 
+// The options keep a pointer to log_path's text: the string must outlive the player.
 TiluOptions alarm_options(const std::string& log_path, int scan_timeout_ms) {
   TiluOptions o;
   o.alarms = TRUE;
@@ -227,7 +228,7 @@ TEST(HealthOnChannels, TwoOfNineStopAndReturn) {
   std::vector<std::string> uris;
   for (size_t i = 0; i < 9; i++) uris.push_back(channels.uri(i));
   tilutest::TempDir dir;
-  std::string log_path = dir.file("alarms.jsonl");
+  const std::string log_path = dir.file("alarms.jsonl");
   StdoutCapture out;
   TestPlayer player(uris, alarm_options(log_path, 4000));
   tilutest::ScanRecorder scans(player.get());
@@ -289,8 +290,9 @@ TEST(HealthOnChannels, StillBlackAndSilentChannels) {
   LiveChannels channels({{false, 18, true}, {false, 19, false}, {false, 2, false}});
   std::vector<std::string> uris = {channels.uri(0), channels.uri(1), channels.uri(2), tilutest::silent_uri()};
   tilutest::TempDir dir;
+  const std::string log_path = dir.file("alarms.jsonl");
   StdoutCapture out;
-  TestPlayer player(uris, alarm_options(dir.file("alarms.jsonl"), 4000));
+  TestPlayer player(uris, alarm_options(log_path, 4000));
   tilu_player_start(player.get());
 
   const std::string frozen = expected_line_pattern(1, uris[1], "FROZEN");
@@ -321,7 +323,8 @@ TEST(HealthOnChannels, StillBlackAndSilentChannels) {
 TEST(HealthOnChannels, MainVideoMarkedWhileItsStreamIsGone) {
   LiveChannels channels({{false, 0, true}});
   tilutest::TempDir dir;
-  TiluOptions o = alarm_options(dir.file("alarms.jsonl"), 2000);
+  const std::string log_path = dir.file("alarms.jsonl");
+  TiluOptions o = alarm_options(log_path, 2000);
   o.scan_num_jobs = 0;
   TestPlayer player({channels.uri(0)}, o);
   tilu_player_start(player.get());
