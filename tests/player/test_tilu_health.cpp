@@ -328,7 +328,7 @@ TEST(HealthOnChannels, MainVideoMarkedWhileItsStreamIsGone) {
   o.scan_num_jobs = 0;
   TestPlayer player({channels.uri(0)}, o);
   tilu_player_start(player.get());
-  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 15000));
+  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 30000));
   EXPECT_FALSE(marked(player->main_actor));
 
   channels.stop(0);

@@ -87,10 +87,10 @@ TEST_F(RtpEntryTest, PlaysInMainVideoAndTile) {
     tilutest::LogCapture log;
     tilu_player_start(player.get());
     gint64 start = tilutest::now_ms();
-    bool main_shown = tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 15000);
+    bool main_shown = tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 30000);
     EXPECT_TRUE(main_shown) << "no main picture";
     EXPECT_TRUE(tilutest::run_loop_until(
-        [&] { return clutter_actor_get_opacity(player->tile_actors[0]) == 255; }, 15000))
+        [&] { return clutter_actor_get_opacity(player->tile_actors[0]) == 255; }, 30000))
         << "no tile picture";
     std::printf("[ %s %s ] pictures after %" G_GINT64_FORMAT " ms\n", c.sender, c.uri.c_str(),
                 tilutest::now_ms() - start);
@@ -107,7 +107,7 @@ TEST_F(RtpEntryTest, NewSsrcKeepsPlaying) {
   TestPlayer player({std::string("rtp://@") + kSenderGroup + ":" + std::to_string(kPort)}, options);
   tilutest::LogCapture log;
   tilu_player_start(player.get());
-  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 15000));
+  ASSERT_TRUE(tilutest::run_loop_until([&] { return player->main_shown != FALSE; }, 30000));
   tilutest::run_loop_for(1000);
   TiluGst* before = player->main_gst.get();
 
