@@ -202,6 +202,10 @@ bool has_line(const StdoutCapture& out, const std::string& pattern) {
   return false;
 }
 
+// The record's state of entry i: cheap enough to poll after every main-loop iteration (reading
+// and matching the output there starves the loop of a sanitizer build).
+TiluHealthState state_of(TestPlayer& player, int i) { return player->health->tiles[size_t(i)].state; }
+
 // Rounds begin when entry 0's scan starts: the rounds begun since since_ms.
 int rounds_since(const tilutest::ScanRecorder& scans, gint64 since_ms, int index = 0) {
   auto times = scans.start_times(index);
@@ -260,8 +264,12 @@ TEST(HealthOnChannels, TwoOfNineStopAndReturn) {
   gint64 stopped = since();
   const std::string no3 = expected_line_pattern(3, uris[3], "NO SIGNAL");
   const std::string no7 = expected_line_pattern(7, uris[7], "NO SIGNAL");
-  ASSERT_TRUE(tilutest::run_loop_until([&] { return has_line(out, no3) && has_line(out, no7); }, kWaitMs, poll))
+  ASSERT_TRUE(tilutest::run_loop_until(
+      [&] { return state_of(player, 3) == TILU_HEALTH_NO_SIGNAL && state_of(player, 7) == TILU_HEALTH_NO_SIGNAL; },
+      kWaitMs, poll))
       << "not marked";
+  EXPECT_TRUE(has_line(out, no3));
+  EXPECT_TRUE(has_line(out, no7));
   int rounds = rounds_since(scans, stopped);
   std::printf("[ alarms ] two tiles NO SIGNAL %" G_GINT64_FORMAT " ms after the stop, in round %d\n",
               since() - stopped, rounds);
@@ -276,8 +284,11 @@ TEST(HealthOnChannels, TwoOfNineStopAndReturn) {
   gint64 back = since();
   const std::string ok3 = expected_line_pattern(3, uris[3], "OK");
   const std::string ok7 = expected_line_pattern(7, uris[7], "OK");
-  ASSERT_TRUE(tilutest::run_loop_until([&] { return has_line(out, ok3) && has_line(out, ok7); }, kWaitMs, poll))
+  ASSERT_TRUE(tilutest::run_loop_until(
+      [&] { return state_of(player, 3) == TILU_HEALTH_OK && state_of(player, 7) == TILU_HEALTH_OK; }, kWaitMs, poll))
       << "not cleared";
+  EXPECT_TRUE(has_line(out, ok3));
+  EXPECT_TRUE(has_line(out, ok7));
   std::printf("[ alarms ] cleared %" G_GINT64_FORMAT " ms after the return\n", since() - back);
   EXPECT_LE(rounds_since(scans, back, 3), 1) << "tile 3 cleared later than its next scan";
   EXPECT_LE(rounds_since(scans, back, 7), 1) << "tile 7 cleared later than its next scan";
@@ -307,9 +318,13 @@ TEST(HealthOnChannels, StillBlackAndSilentChannels) {
   const std::string frozen = expected_line_pattern(1, uris[1], "FROZEN");
   const std::string black = expected_line_pattern(2, uris[2], "BLACK");
   const std::string silent = expected_line_pattern(3, uris[3], "NO SIGNAL");
-  ASSERT_TRUE(tilutest::run_loop_until(
-      [&] { return has_line(out, frozen) && has_line(out, black) && has_line(out, silent); },
-      kWaitMs));
+  ASSERT_TRUE(tilutest::run_loop_until([&] {
+    return state_of(player, 1) == TILU_HEALTH_FROZEN && state_of(player, 2) == TILU_HEALTH_BLACK &&
+           state_of(player, 3) == TILU_HEALTH_NO_SIGNAL;
+  }, kWaitMs));
+  EXPECT_TRUE(has_line(out, frozen));
+  EXPECT_TRUE(has_line(out, black));
+  EXPECT_TRUE(has_line(out, silent));
   EXPECT_EQ(out.report_lines().size(), 3u) << "the live channel is never reported";
   EXPECT_EQ(mark_text(player->tile_actors[3]), "NO SIGNAL\nnever");
   EXPECT_EQ(clutter_actor_get_opacity(player->tile_actors[3]), 255) << "a never-seen tile shows its mark";
@@ -319,10 +334,10 @@ TEST(HealthOnChannels, StillBlackAndSilentChannels) {
 
   channels.restart(1, {false, 19, true});
   channels.restart(2, {false, 0, true});
-  ASSERT_TRUE(tilutest::run_loop_until([&] {
-    return has_line(out, expected_line_pattern(1, uris[1], "OK")) &&
-           has_line(out, expected_line_pattern(2, uris[2], "OK"));
-  }, kWaitMs));
+  ASSERT_TRUE(tilutest::run_loop_until(
+      [&] { return state_of(player, 1) == TILU_HEALTH_OK && state_of(player, 2) == TILU_HEALTH_OK; }, kWaitMs));
+  EXPECT_TRUE(has_line(out, expected_line_pattern(1, uris[1], "OK")));
+  EXPECT_TRUE(has_line(out, expected_line_pattern(2, uris[2], "OK")));
   EXPECT_FALSE(marked(player->tile_actors[1]));
   EXPECT_FALSE(marked(player->tile_actors[2]));
   EXPECT_EQ(out.report_lines().size(), 5u);
