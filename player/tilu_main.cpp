@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
   }
 
   tilu_player_init(&player, std::move(playlist));
+  if (player.health && !player.health->log_error.empty()) {
+    std::printf("Failed to initialize: %s\n", player.health->log_error.c_str());
+    return -1;
+  }
   tilu_scene_build(&player);
   tilu_player_start(&player);
   tilu_memory_start_trimming(kTrimIntervalMs);

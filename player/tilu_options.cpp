@@ -34,6 +34,10 @@ const GOptionEntry kEntries[] = {
     {"show-debug", 'd', 0, G_OPTION_ARG_NONE, &tilu_options.show_debug, "Show debug text", nullptr},
     {"version", 0, 0, G_OPTION_ARG_NONE, &tilu_options.version, "Show version information", nullptr},
     {"help-keys", 0, 0, G_OPTION_ARG_NONE, &tilu_options.help_keys, "Help for shortcut keys", nullptr},
+    {"alarms", 0, 0, G_OPTION_ARG_NONE, &tilu_options.alarms,
+     "Mark tiles whose stream is gone, frozen or black, and print each change", nullptr},
+    {"alarm-log", 0, 0, G_OPTION_ARG_FILENAME, &tilu_options.alarm_log,
+     "Append each change of a tile's state to FILE as a JSON line (implies --alarms)", "FILE"},
     {},
 };
 

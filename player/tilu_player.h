@@ -9,6 +9,7 @@
 
 #include "glib_ptr.h"
 #include "media/tilu_gst.h"
+#include "tilu_health.h"
 #include "tilu_playlist.h"
 
 #define TILU_VERSION_LINE "Tiluplay 0.8"
@@ -36,6 +37,8 @@ struct TiluOptions {
   gboolean show_debug = FALSE;
   gboolean version = FALSE;
   gboolean help_keys = FALSE;
+  gboolean alarms = FALSE;     // health marks on tiles and main video
+  gchar* alarm_log = nullptr;  // file the state changes are appended to; owned by the option parser
 };
 extern TiluOptions tilu_options;
 
@@ -92,6 +95,9 @@ struct TiluPlayer {
   gint32 main_failures = 0;     // main pipelines failed since the last frame or focus move
   glibx::SourceId main_reopen;  // pending reopen of the main video after an error
   gint32 scan_failures = 0;     // scans failed since the last scan frame
+  // Watch of the main pipeline's pictures: reopens a stalled stream (tilu_video.cpp).
+  glibx::SourceId main_watch;
+  TiluHealthPtr health;  // health marks; null without --alarms
 };
 
 // Precondition of the player core (the tilu_main module): reports the module, file, line,
@@ -154,6 +160,8 @@ int _tilu_refresh_text(TiluPlayer* player);
 gboolean _tilu_text_info_timeout_callback(gpointer player);
 void _tilu_restart_text_info_timeout(TiluPlayer* player);
 int _tilu_set_remove_on_complete(ClutterActor* actor, const char* property_name);
+// Starts the periodic watch of the main pipeline's pictures (start-up; reopens keep it).
+void _tilu_main_watch_start(TiluPlayer* player);
 
 // ---- keyboard commands (tilu_keys.cpp) ----
 gboolean on_key_press(ClutterActor* stage, ClutterEvent* event, gpointer player);

@@ -52,6 +52,7 @@ void start_next_scan(TiluPlayer* player) {
 }
 
 void end_scan(TiluPlayer* player, gint32 index) {
+  tilu_health_scan_ended(player, index);
   _tilu_scan_vid_stop(player, index);
   start_next_scan(player);
 }
@@ -89,6 +90,7 @@ void _tilu_scan_vid_start(TiluPlayer* player, int scan_vid_idx) {
       tilu_options.proxy_uri, player->playlist->uri[scan_vid_idx], player->tile_actors[scan_vid_idx], TRUE,
       tilu_options.scan_width, tilu_options.scan_height, _tilu_scan_texture_on_callback, tile));
   tilu_tile_store_content(tile);
+  tilu_health_scan_started(player, scan_vid_idx);
   player->scan_timeout_ids[scan_vid_idx] =
       clutter_threads_add_timeout(guint(tilu_options.scan_timeout), _tilu_scan_timeout_callback, tile);
   player->num_scanning++;
@@ -119,8 +121,10 @@ void _tilu_scan_texture_on_callback(int event, gpointer data) {
     case TILU_GST_TEXTURE_ON:
       clutter_actor_set_opacity(tile->actor.get(), 255);
       player->scan_failures = 0;
+      tilu_health_scan_frame(player, tile->vid_idx);
       break;
     case TILU_GST_ERROR:
+    case TILU_GST_EOS:  // a stream that ends has no more pictures for this scan
       break;
     default:
       TILU_MAIN_ASSERT(FALSE, "FALSE");

@@ -91,6 +91,7 @@ void _tilu_player_free(TiluPlayer* player) {
   tilu_scan_stop_all(player);
   player->main_gst.reset();
   player->main_reopen.reset();
+  player->main_watch.reset();
   player->main_failures = 0;
   // The text-info timeout would touch the caption layer and info text, which go with the stage.
   if (player->text_timeout_id) {
@@ -106,6 +107,7 @@ void _tilu_player_free(TiluPlayer* player) {
   std::vector<TiluGstPtr>().swap(player->scan_gsts);
   std::vector<guint>().swap(player->scan_timeout_ids);
   player->playlist.reset();
+  player->health.reset();
   player->grid_actor = player->focus_actor = player->main_actor = nullptr;
   player->titles_actor = player->info_text = nullptr;
 }
@@ -145,6 +147,7 @@ void tilu_player_init(TiluPlayer* player, TiluPlaylistPtr playlist) {
   player->num_rows = (count - 1) / columns + 1;
 
   player->scan_jobs = MIN(tilu_options.scan_num_jobs, count);
+  if (tilu_options.alarms || tilu_options.alarm_log) player->health = tilu_health_new(count, tilu_options.alarm_log);
 }
 
 void tilu_scene_build(TiluPlayer* player) {
@@ -236,6 +239,8 @@ void tilu_player_start(TiluPlayer* player) {
   tilu_tile_store_content(&player->main_tile);
   tilu_gst_set_volume(player->main_gst.get(), player->volume);
   tilu_gst_set_mute(player->main_gst.get(), player->mute);
+  tilu_health_main_opened(player);
+  _tilu_main_watch_start(player);
 
   tilu_scan_start_all(player);
 }

@@ -23,6 +23,18 @@ constexpr gint kReopenPriority = G_PRIORITY_LOW;
 constexpr guint kFirstRetryDelayMs = 250;
 constexpr guint kMaxRetryDelayMs = 5000;
 
+// The main pipeline's pictures are looked at this often (not per frame). A stream that stops
+// without an error (a multicast sender gone, a relay that stalls) is reopened once it has shown
+// nothing for kStallFrames picture intervals (2 s at 25 fps), but never before a keyframe
+// interval and a second have passed: sooner, a stream with long groups of pictures would be
+// reopened between two keyframes it was still waiting for. A reopened pipeline starts from the
+// stream's next keyframe; the old one would drop every returning frame until the stream's
+// running time passed where it stopped (its QoS), which takes as long as the outage.
+constexpr guint kWatchIntervalMs = 250;
+constexpr gint64 kStallFrames = 50;
+constexpr gint64 kDefaultStallUs = 2 * G_USEC_PER_SEC;
+constexpr gint64 kMaxStallUs = 20 * G_USEC_PER_SEC;
+
 // What glibc prints for a null %s argument; other C libraries differ, so it is spelled out.
 const char* or_null(const char* s) { return s ? s : "(null)"; }
 
@@ -45,6 +57,7 @@ void open_focused_entry(TiluPlayer* player) {
   tilu_tile_store_content(&player->main_tile);
   tilu_gst_set_volume(player->main_gst.get(), player->volume);
   tilu_gst_set_mute(player->main_gst.get(), player->mute);
+  tilu_health_main_opened(player);
 
   gint32 columns = tilu_options.num_vid_per_row;
   clutter_actor_set_position(player->focus_actor, gfloat(player->vid_idx % columns) * kTileEdge,
@@ -70,6 +83,28 @@ void on_main_error(TiluPlayer* player) {
   gint32 n = player->main_failures;
   if (n > 1 && (n & (n - 1)) == 0) g_debug("main_failures(%d) retry_ms(%u)", n, delay);
   player->main_reopen.reset(clutter_threads_add_timeout_full(kReopenPriority, delay, on_reopen_due, player, nullptr));
+}
+
+gint64 stall_after_us(const TiluGstFrameTimes& times) {
+  if (times.frame_interval == 0) return kDefaultStallUs;
+  gint64 stall = std::max(kStallFrames * times.frame_interval, times.keyframe_interval + G_USEC_PER_SEC);
+  return std::clamp(stall, kDefaultStallUs, kMaxStallUs);
+}
+
+gboolean on_main_watch(gpointer data) {
+  auto* player = static_cast<TiluPlayer*>(data);
+  TiluGst* gst = player->main_gst.get();
+  if (!gst) return TRUE;
+  TiluGstFrameTimes times = tilu_gst_get_frame_times(gst);
+  tilu_health_main_check(player, times);
+  if (!player->main_shown || times.last_frame == 0 || player->main_reopen) return TRUE;
+  gint64 silent = g_get_monotonic_time() - times.last_frame;
+  if (silent > stall_after_us(times)) {
+    g_debug("main_stall(%" G_GINT64_FORMAT " ms) frame_interval(%" G_GINT64_FORMAT " us) keyframe_interval(%" G_GINT64_FORMAT
+            " us)", silent / 1000, times.frame_interval, times.keyframe_interval);
+    on_main_error(player);
+  }
+  return TRUE;
 }
 
 // Fades the main actor in and sets its scale: 0.97 like the tiles while more than one tile
@@ -105,6 +140,12 @@ void _tilu_texture_on_callback(int event, gpointer user_data) {
     case TILU_GST_ERROR:
       on_main_error(player);
       return;
+    case TILU_GST_EOS:
+      // Nothing more comes from an ended stream (a relay that went away): reopen it like a
+      // failed one.
+      g_debug("main_end_of_stream(%d)", player->vid_idx);
+      on_main_error(player);
+      return;
     case TILU_GST_TEXTURE_ON:
       break;
     default:
@@ -128,6 +169,10 @@ int _tilu_main_vid_open(TiluPlayer* player) {
   player->main_failures = 0;
   open_focused_entry(player);
   return 0;
+}
+
+void _tilu_main_watch_start(TiluPlayer* player) {
+  player->main_watch.reset(clutter_threads_add_timeout(kWatchIntervalMs, on_main_watch, player));
 }
 
 int _tilu_refresh_text(TiluPlayer* player) {

@@ -117,6 +117,34 @@ glibx::CharPtr sink_bin_caps(GstElement* pipeline, const char* property) {
   return glibx::CharPtr(gst_caps_to_string(caps.get()));
 }
 
+bool is_video_decoder(GstElement* element) {
+  GstElementFactory* factory = gst_element_get_factory(element);
+  if (!factory) return false;
+  const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+  return klass && std::strstr(klass, "Decoder") && std::strstr(klass, "Video");
+}
+
+// Runs on a streaming thread like the handler above; data is the handle's frame clock (a
+// reference held by the connection), never the handle itself.
+void _tilu_gst_on_decoder_added(GstBin*, GstBin*, GstElement* element, gpointer data) {
+  if (!is_video_decoder(element)) return;
+  auto pad = glibx::Ref<GstPad>::adopt(gst_element_get_static_pad(element, "sink"));
+  if (pad) static_cast<std::shared_ptr<TiluGstFrameClock>*>(data)->get()->watch_keyframes(pad.get());
+}
+
+void drop_frame_clock_ref(gpointer data, GClosure*) { delete static_cast<std::shared_ptr<TiluGstFrameClock>*>(data); }
+
+// Times every decoded picture where it enters the sink bin, and every keyframe at the video
+// decoder's input: what the main video's stall watch reads, without a frame event.
+void watch_frame_times(TiluGst* gst, GstElement* play, GstElement* scale) {
+  gst->frame_clock = std::make_shared<TiluGstFrameClock>();
+  g_signal_connect_data(play, "deep-element-added", G_CALLBACK(_tilu_gst_on_decoder_added),
+                        new std::shared_ptr<TiluGstFrameClock>(gst->frame_clock), drop_frame_clock_ref,
+                        GConnectFlags(0));
+  auto pad = glibx::Ref<GstPad>::adopt(gst_element_get_static_pad(scale, "sink"));
+  gst->frame_clock->watch_pictures(pad.get());
+}
+
 }  // namespace
 
 gchar* tilu_gst_rewrite_uri(const char* proxy_uri, const char* uri) {
@@ -134,8 +162,7 @@ gchar* tilu_gst_rewrite_uri(const char* proxy_uri, const char* uri) {
     const char* relay_scheme = g_str_equal(scheme.get(), "krtp") ? "rtp" : scheme.get();
     return g_strdup_printf("%s/%s/%s", proxy_uri, relay_scheme, location);
   }
-  if (!gst_uri_protocol_is_supported(GST_URI_SRC, scheme.get()) && g_str_equal(scheme.get(), "rtp"))
-    return g_strdup_printf("%s://%s", "krtp", location);
+  if (g_str_equal(scheme.get(), "rtp")) return g_strdup_printf("%s://%s", "krtp", location);
   return g_strdup_printf("%s://%s", scheme.get(), location);
 }
 
@@ -154,6 +181,11 @@ static gboolean _tilu_gst_on_bus_message(GstBus*, GstMessage* message, gpointer 
       if (TiluGstCallback callback = gst->callback) callback(TILU_GST_ERROR, gst->user_data);
       break;
     }
+    case GST_MESSAGE_EOS:
+      g_debug("GST_MESSAGE_EOS %p |%s|", static_cast<void*>(gst), source);
+      // As with an error, the callback may close the handle.
+      if (TiluGstCallback callback = gst->callback) callback(TILU_GST_EOS, gst->user_data);
+      break;
     case GST_MESSAGE_WARNING:
     case GST_MESSAGE_INFO: {
       const bool warning = GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING;
@@ -274,6 +306,7 @@ TiluGst* tilu_gst_open(const char* proxy_uri, const char* uri, ClutterActor* tex
       gst_element_link(scale, sink);
     }
     g_object_set(pipeline, "video-sink", scalesink, nullptr);
+    watch_frame_times(gst, pipeline, scale);
   } else {
     // Whatever was made is dropped; the actor's sink stays with its content.
     for (GstElement* element : {scale, convert, resample, volume, audio_sink})
@@ -387,6 +420,11 @@ const char* tilu_gst_get_video_caps_str(TiluGst* gst) {
 const char* tilu_gst_get_audio_tags_str(TiluGst* gst) {
   TILU_GST_ASSERT(gst);
   return gst->audio_tags_str.get();
+}
+
+TiluGstFrameTimes tilu_gst_get_frame_times(TiluGst* gst) {
+  TILU_GST_ASSERT(gst);
+  return gst->frame_clock ? gst->frame_clock->times() : TiluGstFrameTimes{};
 }
 
 const char* tilu_gst_get_video_tags_str(TiluGst* gst) {

@@ -8,10 +8,12 @@
 #include <memory>
 
 #include "glib_ptr.h"
+#include "tilu_gst_frame_clock.h"
 
 enum {
   TILU_GST_TEXTURE_ON = 0,  // a new frame reached the actor's content
   TILU_GST_ERROR = 1,       // the pipeline posted an error message
+  TILU_GST_EOS = 2,         // the stream ended (a relay that went away, a finite source)
 };
 
 typedef void (*TiluGstCallback)(int event, gpointer user_data);
@@ -34,6 +36,9 @@ struct TiluGst {
   int mute = 0;                     // non-zero = muted; 1 after open
   TiluGstCallback callback = nullptr;
   gpointer user_data = nullptr;  // handed back with every event
+  // Arrival times of pictures and keyframes, written by the streaming threads (shared with the
+  // pipeline's probes, which may outlive the handle by a moment).
+  std::shared_ptr<TiluGstFrameClock> frame_clock;
 };
 
 // Never returns nullptr. The first open on an actor creates its content and hands the
@@ -59,7 +64,13 @@ const char* tilu_gst_get_video_tags_str(TiluGst* gst);
 
 // The URI that open gives the pipeline for uri, fetched through proxy_uri when that is
 // non-null (newly allocated). A uri without a scheme and "://" is returned unchanged.
+// rtp:// goes to the player's own element (as krtp://): the installed element for "rtp" stalls on
+// MPEG-TS in RTP, the usual IPTV multicast, inside playbin.
 gchar* tilu_gst_rewrite_uri(const char* proxy_uri, const char* uri);
+
+// Monotonic times (µs) and intervals measured on the pipeline's video: see TiluGstFrameClock.
+// Cheap to call from the main loop at any rate; no frame event is needed.
+TiluGstFrameTimes tilu_gst_get_frame_times(TiluGst* gst);
 
 struct TiluGstCloser {
   void operator()(TiluGst* gst) const noexcept { tilu_gst_close(gst); }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "rtpsrc/tilu_gst_plugin_rtpsrc.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define TILU_TEST_LSAN 1
 #elif defined(__has_feature)
@@ -69,6 +71,8 @@ int scan_video_test_main(int argc, char** argv) {
     std::fprintf(stderr, "clutter_gst_init failed on %s\n", display.name().c_str());
     return 1;
   }
+  // As at the player's start-up: krtp (and rtp) entries play through the player's own element.
+  gst_tilu_rtpsrc_plugin_register();
   load_media_plugins_and_resume_leak_checking();
   int result = RUN_ALL_TESTS();
   // The closed pipelines' streaming threads are still winding down; LeakSanitizer's exit-time
@@ -78,19 +82,33 @@ int scan_video_test_main(int argc, char** argv) {
   return result;
 }
 
-LiveChannels::LiveChannels(const std::vector<Channel>& channels) {
-  for (size_t i = 0; i < channels.size(); i++) {
-    std::string video = "videotestsrc is-live=true pattern=" + std::to_string(channels[i].pattern) +
-                        " ! video/x-raw,width=320,height=180,framerate=25/1 ! timeoverlay ! videoconvert"
-                        " ! video/x-raw,format=I420 ! x264enc tune=zerolatency speed-preset=ultrafast"
-                        " key-int-max=10 bitrate=300 ! h264parse ! mpegtsmux name=m alignment=7"
-                        " ! udpsink host=239.255.1." + std::to_string(i + 1) + " port=5000";
-    if (channels[i].audio) video += " audiotestsrc is-live=true ! audioconvert ! avenc_aac ! aacparse ! m.";
-    // Killed with this process even when a test crashes, so that no sender outlives it.
-    std::vector<std::string> argv = {"setpriv", "--pdeathsig", "KILL", "gst-launch-1.0", "-q"};
-    for (auto& w : words(video)) argv.push_back(w);
-    senders_.emplace_back(argv, "/dev/null", "/dev/null");
-  }
+LiveChannels::LiveChannels(const std::vector<Channel>& channels) : channels_(channels) {
+  for (size_t i = 0; i < channels.size(); i++) senders_.push_back(start(i));
+}
+
+ChildProcess LiveChannels::start(size_t i) const {
+  std::string video = "videotestsrc is-live=true pattern=" + std::to_string(channels_[i].pattern) +
+                      " ! video/x-raw,width=320,height=180,framerate=25/1 ! " +
+                      (channels_[i].clock ? "timeoverlay ! " : "") +
+                      "videoconvert"
+                      " ! video/x-raw,format=I420 ! x264enc tune=zerolatency speed-preset=ultrafast"
+                      " key-int-max=10 bitrate=300 ! h264parse ! mpegtsmux name=m alignment=7"
+                      " ! udpsink host=239.255.1." + std::to_string(i + 1) + " port=5000";
+  if (channels_[i].audio) video += " audiotestsrc is-live=true ! audioconvert ! avenc_aac ! aacparse ! m.";
+  // Killed with this process even when a test crashes, so that no sender outlives it.
+  std::vector<std::string> argv = {"setpriv", "--pdeathsig", "KILL", "gst-launch-1.0", "-q"};
+  for (auto& w : words(video)) argv.push_back(w);
+  return ChildProcess(argv, "/dev/null", "/dev/null");
+}
+
+void LiveChannels::stop(size_t i) { senders_[i].stop(); }
+
+void LiveChannels::restart(size_t i) { restart(i, channels_[i]); }
+
+void LiveChannels::restart(size_t i, const Channel& channel) {
+  senders_[i].stop();
+  channels_[i] = channel;
+  senders_[i] = start(i);
 }
 
 std::string LiveChannels::uri(size_t i) const { return "udp://@239.255.1." + std::to_string(i + 1) + ":5000"; }

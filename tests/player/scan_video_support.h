@@ -18,7 +18,8 @@ int scan_video_test_main(int argc, char** argv);
 
 struct Channel {
   bool audio = true;
-  int pattern = 0;  // videotestsrc pattern, so that every channel looks different
+  int pattern = 0;     // videotestsrc pattern, so that every channel looks different
+  bool clock = true;   // false: no running clock burnt in, so a still pattern is a still picture
 };
 
 // Live MPEG-TS channels (H.264 + AAC), one gst-launch-1.0 each, on 239.255.1.(i+1):5000, with a
@@ -27,8 +28,15 @@ class LiveChannels {
  public:
   explicit LiveChannels(const std::vector<Channel>& channels);
   std::string uri(size_t i) const;
+  // Stops channel i's sender (the channel goes silent), and starts it again.
+  void stop(size_t i);
+  void restart(size_t i);
+  void restart(size_t i, const Channel& channel);
 
  private:
+  ChildProcess start(size_t i) const;
+
+  std::vector<Channel> channels_;
   std::vector<ChildProcess> senders_;
 };
 

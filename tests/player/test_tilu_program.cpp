@@ -94,6 +94,8 @@ TEST(ProgramTexts, HelpListsTheOptions) {
       {"d", "show-debug", "", "Show debug text"},
       {"", "version", "", "Show version information"},
       {"", "help-keys", "", "Help for shortcut keys"},
+      {"", "alarms", "", "Mark tiles whose stream is gone, frozen or black, and print each change"},
+      {"", "alarm-log", "FILE", "Append each change of a tile's state to FILE as a JSON line (implies --alarms)"},
   };
   tilutest::RunResult r = run_tilu({"--help"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -148,6 +150,8 @@ TEST(ProgramFailures, MessagesAndExitCodes) {
       {{"nothere.m3u"}, "Failed to open nothere.m3u\n"},
       {{"empty.m3u"}, "Failed to open empty.m3u\n"},
       {{"/nonexistent/dir/list.csv"}, "Failed to open /nonexistent/dir/list.csv\n"},
+      {{"--alarm-log=/nonexistent/dir/alarms.jsonl", "list.m3u"},
+       "Failed to initialize: cannot open alarm log /nonexistent/dir/alarms.jsonl: No such file or directory\n"},
   };
   tilutest::TempDir dir;
   write_file(dir.file("list.m3u"), "#EXTINF:-1,News\nudp://239.255.42.1:5000\n");

@@ -346,7 +346,7 @@ using VideoDeathTest = VideoTest;
 
 TEST_F(VideoDeathTest, UnknownEventAndModeAbort) {
   TestPlayer player({with_sound()}, video_options(0));
-  EXPECT_DEATH(_tilu_texture_on_callback(2, &player->main_tile), "tilu_main.*_tilu_texture_on_callback.*FALSE");
+  EXPECT_DEATH(_tilu_texture_on_callback(3, &player->main_tile), "tilu_main.*_tilu_texture_on_callback.*FALSE");
   player->text_mode = 3;
   EXPECT_DEATH(_tilu_refresh_text(player.get()), "tilu_main.*_tilu_refresh_text.*FALSE");
   player->text_mode = TILU_TEXT_MAIN_ONLY;

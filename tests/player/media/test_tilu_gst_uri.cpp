@@ -104,9 +104,9 @@ const Case kCases[] = {
     {P, "rtp://src@239.255.0.1:5000", kEither, "http://127.0.0.1:8080/rtp/src@239.255.0.1:5000"},
     {P, "http://example.com/live/a%20b.ts", kEither, "http://127.0.0.1:8080/http/example.com/live/a%20b.ts"},
     {P, "foo://bar", kEither, "http://127.0.0.1:8080/foo/bar"},
-    // Without a relay: rtp goes to the player's own element only when nothing else takes it.
-    {nullptr, "rtp://239.255.0.1:5000", kNoRtpElement, "krtp://239.255.0.1:5000"},
-    {nullptr, "rtp://239.255.0.1:5000", kRtpElement, "rtp://239.255.0.1:5000"},
+    // Without a relay: rtp goes to the player's own element, also where another one takes it.
+    {nullptr, "rtp://239.255.0.1:5000", kEither, "krtp://239.255.0.1:5000"},
+    {nullptr, "rtp://@239.255.0.1:5000", kEither, "krtp://@239.255.0.1:5000"},
     {nullptr, "RTP://239.255.0.1:5000", kNoRtpElement, "krtp://239.255.0.1:5000"},
     {nullptr, "rtp://[ff05::1]:5000", kNoRtpElement, "krtp://[ff05::1]:5000"},
     {nullptr, "krtp://239.255.0.1:5000", kEither, "krtp://239.255.0.1:5000"},
