@@ -3,6 +3,7 @@
 
 #include <gst/gst.h>
 
+#include "glib_ptr.h"
 #include "gst_ptr.h"
 
 struct SarvGst {
@@ -18,6 +19,10 @@ SarvGst* sarv_gst_open(const gchar* uri, const gchar* location);
 
 // True once the pipeline has posted end-of-stream: the file is then written. Never blocks.
 gboolean sarv_gst_is_finished(SarvGst* gst);
+
+// The message of the error that kept the file from being written (the file sink's), once the
+// pipeline has posted it; empty before and when the handle has none. Never blocks.
+glibx::CharPtr sarv_gst_write_error(SarvGst* gst);
 
 // Stops the pipeline and releases the handle. NULL is allowed.
 void sarv_gst_close(SarvGst* gst);
