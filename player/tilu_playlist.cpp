@@ -2,15 +2,21 @@
 // rewind, fill) with the standard library's buffered input.
 #include "tilu_playlist.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
-constexpr int kBufferSize = 1024;  // one line piece, caption or field: at most 1023 characters
-#define TILU_CSV_FORMAT "%1023[^,],%1023[^,],%1023s\n"
-#define TILU_EXTINF_FORMAT "%1023[^,],%1023[^\n]"
+// Captions keep at most this many characters; a URI and a line are read whole.
+constexpr size_t kCaptionMax = 1023;
 constexpr char kExtinf[] = "#EXTINF:";
 
 struct FileCloser {
@@ -23,82 +29,157 @@ bool is_m3u_path(const char* path) {
   return dot && dot[1] != '\0' && g_ascii_strcasecmp(dot + 1, "m3u") == 0;
 }
 
-// Reads the next piece of a line (at most 1023 characters) into buf. Glibc's text mode keeps
-// the CR of a CR LF line end, so a CR right before the line feed (or at the end of the file) is
-// read as the line feed itself: "udp://a\r\n" arrives as "udp://a\n", also when the CR and the
-// LF fall into different pieces.
-bool read_piece(FILE* file, char (&buf)[kBufferSize]) {
-  if (!std::fgets(buf, kBufferSize, file)) return false;
-  size_t len = std::strlen(buf);
-  if (len >= 2 && buf[len - 2] == '\r' && buf[len - 1] == '\n') {
-    buf[len - 2] = '\n';
-    buf[len - 1] = '\0';
-  } else if (len >= 1 && buf[len - 1] == '\r') {
-    int next = std::getc(file);
-    if (next == '\n' || next == EOF)
-      buf[len - 1] = '\n';
-    else
-      std::ungetc(next, file);
+// Opens a regular file only. A FIFO without a writer would block the open (and so the program)
+// for ever, and an endless device such as /dev/zero would be read for ever: neither is a
+// playlist. The open itself does not block, whatever the path names.
+FilePtr open_regular(const char* path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+    close(fd);
+    return nullptr;
   }
-  return true;
+  FilePtr file(fdopen(fd, "r"));
+  if (!file) close(fd);
+  return file;
 }
 
-bool is_m3u_entry(const char* piece) { return piece[0] != '#' && !g_ascii_isspace(piece[0]); }
+// One whole line of any length, without its line end; a CR before the line feed (or at the end
+// of the file) belongs to the line end, as text mode would have it on systems with CR LF lines.
+class LineReader {
+ public:
+  explicit LineReader(FILE* file) : file_(file) {}
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader() { std::free(buffer_); }
+
+  // The next line, or nullptr at the end of the file. A NUL byte ends the string, not the line.
+  const char* next() {
+    ssize_t len = getline(&buffer_, &capacity_, file_);
+    if (len < 0) return nullptr;
+    line_end_ = len > 0 && buffer_[len - 1] == '\n';
+    if (line_end_) buffer_[--len] = '\0';
+    if (len > 0 && buffer_[len - 1] == '\r') {
+      buffer_[--len] = '\0';
+      line_end_ = true;
+    }
+    length_ = size_t(len);
+    return buffer_;
+  }
+  // Whether the last line read began with white space: its line end, when it had nothing else.
+  bool begins_with_space() const { return length_ == 0 || g_ascii_isspace(buffer_[0]); }
+  // Whether the last line read had a line end (the last line of a file may have none).
+  bool had_line_end() const { return line_end_; }
+
+ private:
+  FILE* file_;
+  char* buffer_ = nullptr;
+  size_t capacity_ = 0;
+  bool line_end_ = false;
+  size_t length_ = 0;
+};
+
 
 // Counting stops at G_MAXINT32 so that count stays a valid gint32 however long the file is.
 gint32 m3u_count(FILE* file) {
-  char line[kBufferSize];
+  LineReader lines(file);
   gint32 count = 0;
-  while (count < G_MAXINT32 && read_piece(file, line))
-    if (is_m3u_entry(line)) count++;
+  while (count < G_MAXINT32) {
+    const char* line = lines.next();
+    if (!line) break;
+    if (line[0] != '#' && !lines.begins_with_space()) count++;
+  }
   return count;
+}
+
+// The captions of an "#EXTINF:" line: the first up to the first comma, the second the rest of
+// the line; each cut after kCaptionMax characters. Like the scan format "%1023[^,],%1023[^\n]"
+// it changes nothing when the first is empty, and only the first when the second is; without a
+// comma the first takes the rest of the line with its line feed.
+void m3u_extinf_captions(const char* rest, bool line_end, std::string* caption1, std::string* caption2) {
+  size_t first = std::strcspn(rest, ",");
+  if (first == 0 && !(rest[0] == '\0' && line_end)) return;
+  caption1->assign(rest, std::min(first, kCaptionMax));
+  if (rest[first] != ',') {
+    if (line_end && caption1->size() < kCaptionMax) *caption1 += '\n';
+    return;
+  }
+  if (rest[first + 1] == '\0') return;
+  const char* second = rest + first + 1;
+  caption2->assign(second, std::min(std::strlen(second), kCaptionMax));
 }
 
 // Fills up to playlist->count entries; returns how many it stored.
 gint32 m3u_fill(FILE* file, TiluPlaylist* playlist) {
-  char line[kBufferSize];
-  char caption1[kBufferSize] = "";
-  char caption2[kBufferSize] = "";
+  LineReader lines(file);
+  std::string caption1, caption2;
   gint32 stored = 0;
-  while (stored < playlist->count && read_piece(file, line)) {
+  while (stored < playlist->count) {
+    const char* line = lines.next();
+    if (!line) break;
     if (line[0] == '#') {
       if (std::strncmp(line, kExtinf, sizeof kExtinf - 1) == 0)
-        std::sscanf(line + sizeof kExtinf - 1, TILU_EXTINF_FORMAT, caption1, caption2);
+        m3u_extinf_captions(line + sizeof kExtinf - 1, lines.had_line_end(), &caption1, &caption2);
       continue;
     }
-    if (g_ascii_isspace(line[0])) continue;
-    size_t len = std::strlen(line);
-    if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
-    playlist->caption1[stored] = g_strdup(caption1);
-    playlist->caption2[stored] = g_strdup(caption2);
+    if (lines.begins_with_space()) continue;
+    playlist->caption1[stored] = g_strdup(caption1.c_str());
+    playlist->caption2[stored] = g_strdup(caption2.c_str());
     playlist->uri[stored] = g_strdup(line);
     stored++;
-    caption1[0] = caption2[0] = '\0';
+    caption1.clear();
+    caption2.clear();
   }
   return stored;
 }
 
-// The three fields live on the heap: 3 KiB of scan buffers have no business on the stack of
-// whoever loads a playlist.
+// The C locale's white space, as the scan format's %s and its trailing "\n" see it.
+bool is_c_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// One CSV record as the scan format "%[^,],%[^,],%s\n" reads it, with fields of any length: a
+// first and a second field of at least one character other than a comma, each followed by a
+// comma; white space; a third field of non-white-space characters; then any white space.
 struct CsvRecord {
-  char field[3][kBufferSize];
-  bool scan(FILE* file) { return std::fscanf(file, TILU_CSV_FORMAT, field[0], field[1], field[2]) == 3; }
+  std::string field[3];
+
+  bool scan(FILE* file) {
+    for (std::string& f : field) f.clear();
+    for (int i = 0; i < 2; i++) {
+      int c;
+      while ((c = std::getc(file)) != EOF && c != ',') field[i] += char(c);
+      if (c == EOF || field[i].empty()) return false;
+    }
+    int c;
+    while ((c = std::getc(file)) != EOF && is_c_space(c)) {
+    }
+    while (c != EOF && !is_c_space(c)) {
+      field[2] += char(c);
+      c = std::getc(file);
+    }
+    while (c != EOF && is_c_space(c)) c = std::getc(file);
+    if (c != EOF) std::ungetc(c, file);
+    return !field[2].empty();
+  }
 };
 
 gint32 csv_count(FILE* file) {
-  auto record = std::make_unique<CsvRecord>();
+  CsvRecord record;
   gint32 count = 0;
-  while (count < G_MAXINT32 && record->scan(file)) count++;
+  while (count < G_MAXINT32 && record.scan(file)) count++;
   return count;
 }
 
+// A caption's copy, cut after kCaptionMax characters (a NUL byte ends it earlier).
+gchar* caption_copy(const std::string& text) { return g_strndup(text.c_str(), kCaptionMax); }
+
 gint32 csv_fill(FILE* file, TiluPlaylist* playlist) {
-  auto record = std::make_unique<CsvRecord>();
+  CsvRecord record;
   gint32 stored = 0;
-  while (stored < playlist->count && record->scan(file)) {
-    playlist->caption1[stored] = g_strdup(record->field[0]);
-    playlist->caption2[stored] = g_strdup(record->field[1]);
-    playlist->uri[stored] = g_strdup(record->field[2]);
+  while (stored < playlist->count && record.scan(file)) {
+    playlist->caption1[stored] = caption_copy(record.field[0]);
+    playlist->caption2[stored] = caption_copy(record.field[1]);
+    playlist->uri[stored] = g_strdup(record.field[2].c_str());
     stored++;
   }
   return stored;
@@ -107,7 +188,7 @@ gint32 csv_fill(FILE* file, TiluPlaylist* playlist) {
 }  // namespace
 
 TiluPlaylist* tilu_playlist_load(const char* path) {
-  FilePtr file(std::fopen(path, "r"));
+  FilePtr file = open_regular(path);
   if (!file) return nullptr;
   const bool m3u = is_m3u_path(path);
 
@@ -121,8 +202,8 @@ TiluPlaylist* tilu_playlist_load(const char* path) {
   playlist->caption2 = g_new0(gchar*, count);
   playlist->uri = g_new0(gchar*, count);
 
-  // The file may have changed since it was counted (or cannot be rewound at all, like a pipe):
-  // the playlist then holds exactly the entries the second pass read, never an unfilled one.
+  // The file may have changed since it was counted: the playlist then holds exactly the entries
+  // the second pass read, never an unfilled one.
   playlist->count = m3u ? m3u_fill(file.get(), playlist.get()) : csv_fill(file.get(), playlist.get());
   if (playlist->count == 0) return nullptr;
   return playlist.release();

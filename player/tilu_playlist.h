@@ -12,7 +12,9 @@ struct TiluPlaylist {
   gchar** uri;       // stream URI of each entry, as written in the file
 };
 
-// Returns nullptr when the file cannot be opened or holds no entry. Prints nothing.
+// Returns nullptr when the file cannot be opened, is not a regular file (a FIFO, a device, a
+// directory) or holds no entry. Prints nothing. Lines and URIs are read whole; captions keep at
+// most 1023 characters.
 TiluPlaylist* tilu_playlist_load(const char* path);
 void tilu_playlist_free(TiluPlaylist* playlist);
 

@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 #include <glib/gstdio.h>
+#include <gst/base/gstbasesink.h>
 #include <sys/socket.h>
 
 #include <string>
@@ -156,6 +157,22 @@ gboolean sarv_gst_is_finished(SarvGst* gst) {
   glibx::MessageRef eos = glibx::MessageRef::adopt(gst_bus_pop_filtered(gst->bus, GST_MESSAGE_EOS));
   if (eos) gst->finished = true;
   return eos ? TRUE : FALSE;
+}
+
+glibx::CharPtr sarv_gst_write_error(SarvGst* gst) {
+  g_assert(gst);
+  if (!gst->bus) return nullptr;
+  // Nothing else reads the errors: those of other elements (no decodable video) are dropped.
+  while (glibx::MessageRef error =
+             glibx::MessageRef::adopt(gst_bus_pop_filtered(gst->bus, GST_MESSAGE_ERROR))) {
+    if (!GST_IS_BASE_SINK(GST_MESSAGE_SRC(error.get()))) continue;
+    GError* cause = nullptr;
+    gst_message_parse_error(error.get(), &cause, nullptr);
+    glibx::CharPtr text(g_strdup(cause ? cause->message : "unknown error"));
+    g_clear_error(&cause);
+    return text;
+  }
+  return nullptr;
 }
 
 void sarv_gst_close(SarvGst* gst) {

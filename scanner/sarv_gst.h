@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 
+#include "glib_ptr.h"
 #include "gst_ptr.h"
 #include "sarv_rtp.h"
 
@@ -26,6 +27,10 @@ SarvGst* sarv_gst_open(const gchar* uri, const gchar* location);
 
 // True once the pipeline has posted end-of-stream: the file is then written. Never blocks.
 gboolean sarv_gst_is_finished(SarvGst* gst);
+
+// The message of the error that kept the file from being written (the file sink's), once the
+// pipeline has posted it; empty before and when the handle has none. Never blocks.
+glibx::CharPtr sarv_gst_write_error(SarvGst* gst);
 
 // Stops the pipeline and releases the handle. NULL is allowed. When the picture was written, an
 // RTP stream leaves its marker beside it ("G-P.rtp" for "G-P.png"), and a plain UDP stream

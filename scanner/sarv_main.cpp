@@ -1,12 +1,12 @@
 // sarv: finds the IPv4 multicast groups that carry UDP streams and saves one PNG per stream.
 #include "sarv_main.h"
 
-#include <glib/gstdio.h>
-
 #include <cstdio>
+#include <string>
 
 #include "glib_ptr.h"
 #include "sarv_options.h"
+#include "sarv_output.h"
 #include "sarv_targets.h"
 
 namespace {
@@ -56,7 +56,10 @@ int main(int argc, char** argv) {
     return -2;
   }
 
-  g_mkdir(sarv_opt::output, 0755);
+  if (std::string problem = sarv_output_prepare(sarv_opt::output); !problem.empty()) {
+    g_print("%s", problem.c_str());
+    return kSarvOutputUnusable;
+  }
 
   int count = argc - 1;
   char** targets = argv + 1;
@@ -66,14 +69,7 @@ int main(int argc, char** argv) {
     return check.status;
   }
 
-  // One zeroed block for every address; a huge net must not abort the program.
-  SarvGroupList list{g_try_new0(SarvGroup, check.total), check.total};
-  if (!list.groups) {
-    g_print("not enough memory for %d addresses\n", check.total);
-    return -2;
-  }
-  sarv_targets_expand(count, targets, list.groups, list.num_groups);
+  SarvGroupList list{check.ranges.data(), gint32(check.ranges.size()), 0, check.total};
   sarv_scan(&list);
-  g_free(list.groups);
   return 0;
 }

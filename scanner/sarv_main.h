@@ -4,8 +4,8 @@
 
 #include <glib.h>
 
-// One single group address to scan. The main thread sets addr only; gsts, ports and num_ports
-// belong to the worker whose slice holds the record, and only while it scans that address.
+// One single group address to scan. The worker makes the record when it reaches the address;
+// gsts, ports and num_ports are used only while it scans that address.
 struct SarvGroup {
   guint32 addr;      // group address in host order (first octet most significant)
   GPtrArray* gsts;   // SarvGst* per port found; an entry is NULL once its snapshot is closed
@@ -13,12 +13,26 @@ struct SarvGroup {
   gint32 num_ports;  // entries in ports and gsts
 };
 
-// A run of consecutive records: the whole target list (owning the block) or one job's slice
-// (a view into it).
-struct SarvGroupList {
-  SarvGroup* groups;
-  gint32 num_groups;
+// One checked target: count consecutive group addresses from first (host order). offset is the
+// index of its first address in the expansion of all targets, in command-line order.
+struct SarvTargetRange {
+  gint64 offset;
+  guint32 first;
+  guint32 count;
 };
+
+// A run of consecutive addresses of the expanded targets: the whole target list or one job's
+// slice. The records are not made up front (224.0.0.0/4 alone would need 8 GiB of them): a
+// worker makes each address's record when it reaches it, with sarv_group_list_addr.
+struct SarvGroupList {
+  const SarvTargetRange* ranges;  // every target, shared and read-only while workers run
+  gint32 num_ranges;
+  gint64 first;        // index of the run's first address in the expansion
+  gint32 num_groups;   // addresses in the run
+};
+
+// The host-order address of the run's i-th address (0 <= i < num_groups).
+guint32 sarv_group_list_addr(const SarvGroupList* list, gint32 i);
 
 // Option values. The parser writes them; afterwards only the job split may lower jobs, before
 // any worker starts. Workers read them without locks.

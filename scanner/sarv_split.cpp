@@ -13,7 +13,7 @@ std::vector<SarvGroupList> sarv_split(const SarvGroupList& all, gint* jobs) {
   for (gint i = 0; i < *jobs; i++) {
     gint32 count = chunk;
     if (i == *jobs - 1) count += all.num_groups % *jobs;
-    slices.push_back({all.groups + gint64(i) * chunk, count});
+    slices.push_back({all.ranges, all.num_ranges, all.first + gint64(i) * chunk, count});
   }
   return slices;
 }

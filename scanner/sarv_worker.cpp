@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "glib_ptr.h"
 #include "sarv_filter.h"
@@ -90,8 +92,11 @@ class GroupScan {
   GroupScan(const GroupScan&) = delete;
   GroupScan& operator=(const GroupScan&) = delete;
   ~GroupScan() {
-    for (guint k = 0; k < group_->gsts->len; k++)
-      sarv_gst_close(static_cast<SarvGst*>(g_ptr_array_index(group_->gsts, k)));
+    for (guint k = 0; k < group_->gsts->len; k++) {
+      auto* gst = static_cast<SarvGst*>(g_ptr_array_index(group_->gsts, k));
+      if (gst) report_write_error(k, gst);
+      sarv_gst_close(gst);
+    }
     g_ptr_array_unref(group_->gsts);
     g_array_unref(group_->ports);
     group_->gsts = nullptr;
@@ -105,7 +110,8 @@ class GroupScan {
     return false;
   }
 
-  void add(guint16 port, SarvGst* gst) {
+  void add(guint16 port, SarvGst* gst, const gchar* file) {
+    files_.emplace_back(file);
     g_ptr_array_add(group_->gsts, gst);
     g_array_append_val(group_->ports, port);
     group_->num_ports++;
@@ -117,7 +123,9 @@ class GroupScan {
     for (guint k = 0; k < group_->gsts->len; k++) {
       gpointer& slot = g_ptr_array_index(group_->gsts, k);
       if (!slot) continue;
-      if (sarv_gst_is_finished(static_cast<SarvGst*>(slot))) {
+      // A snapshot that cannot be written never finishes: it is reported and ended at once.
+      if (report_write_error(k, static_cast<SarvGst*>(slot)) ||
+          sarv_gst_is_finished(static_cast<SarvGst*>(slot))) {
         sarv_gst_close(static_cast<SarvGst*>(slot));
         slot = nullptr;
         closed = true;
@@ -129,7 +137,14 @@ class GroupScan {
   }
 
  private:
+  bool report_write_error(guint k, SarvGst* gst) {
+    glibx::CharPtr error = sarv_gst_write_error(gst);
+    if (error) _sarv_say(true, "can't save %s: %s\n", files_[k].c_str(), error.get());
+    return error != nullptr;
+  }
+
   SarvGroup* group_;
+  std::vector<std::string> files_;  // the snapshot file of each entry of gsts
 };
 
 void _sarv_scan_group(SarvGroup* group, GSocket* socket, pcap_t* pcap, const gchar* device) {
@@ -165,7 +180,7 @@ void _sarv_scan_group(SarvGroup* group, GSocket* socket, pcap_t* pcap, const gch
         glibx::CharPtr uri(g_strdup_printf("udp://%s:%d", text.get(), port));
         glibx::CharPtr file(g_strdup_printf("%s/%s-%d.png", sarv_opt::output, text.get(), port));
         _sarv_say(false, "trying to save %s to %s\n", uri.get(), file.get());
-        scan.add(port, sarv_gst_open(uri.get(), file.get()));
+        scan.add(port, sarv_gst_open(uri.get(), file.get()), file.get());
       }
       if (scan.poll()) break;
     }
@@ -214,7 +229,8 @@ gpointer sarv_scan_thread(gpointer data) {
   }
 
   for (gint32 i = 0; i < slice->num_groups; i++) {
-    _sarv_scan_group(&slice->groups[i], socket.get(), pcap.get(), device);
+    SarvGroup group{sarv_group_list_addr(slice, i), nullptr, nullptr, 0};
+    _sarv_scan_group(&group, socket.get(), pcap.get(), device);
     g_usleep(gulong(guint32(sarv_opt::sleep) * 1000u));
   }
   return nullptr;

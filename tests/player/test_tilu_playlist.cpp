@@ -96,12 +96,17 @@ const std::vector<Case>& cases() {
       {"m3u empty file", "l.m3u", "", {}},
       {"m3u line of 1023 characters is one entry", "l.m3u", repeat('u', 1023) + "\nudp://b\n",
        {{"", "", repeat('u', 1023)}, {"", "", "udp://b"}}},
-      {"m3u longer line arrives in pieces", "l.m3u", repeat('u', 2000) + "\n",
-       {{"", "", repeat('u', 1023)}, {"", "", repeat('u', 977)}}},
-      {"m3u CR LF split between pieces", "l.m3u", repeat('u', 1022) + "\r\nudp://b\r\n",
+      // Tokenised URLs are that long: one line, one entry, whatever its length.
+      {"m3u long line is one entry", "l.m3u", repeat('u', 10000) + "\nudp://b\n",
+       {{"", "", repeat('u', 10000)}, {"", "", "udp://b"}}},
+      {"m3u long line without line feed", "l.m3u", "#EXTINF:1,A\n" + repeat('u', 5000), {{"1", "A", repeat('u', 5000)}}},
+      {"m3u CR LF after a long line", "l.m3u", repeat('u', 1022) + "\r\nudp://b\r\n",
        {{"", "", repeat('u', 1022)}, {"", "", "udp://b"}}},
-      {"m3u long EXTINF continues as a line of its own", "l.m3u", "#EXTINF:-1," + repeat('T', 1100) + "\nudp://a\n",
-       {{"-1", repeat('T', 1012), repeat('T', 88)}, {"", "", "udp://a"}}},
+      {"m3u long EXTINF caption is cut, never a line of its own", "l.m3u",
+       "#EXTINF:-1," + repeat('T', 1100) + "\nudp://a\n", {{"-1", repeat('T', 1023), "udp://a"}}},
+      {"m3u long first caption is cut", "l.m3u", "#EXTINF:" + repeat('D', 1100) + ",T\nudp://a\n",
+       {{repeat('D', 1023), "T", "udp://a"}}},
+      {"m3u EXTINF without text keeps its line feed", "l.m3u", "#EXTINF:\r\nudp://a\n", {{"\n", "", "udp://a"}}},
       {"m3u NUL ends a string, not the line", "l.m3u", "udp://a\0junk\nudp://b\n"s,
        {{"", "", "udp://a"}, {"", "", "udp://b"}}},
 
@@ -122,13 +127,16 @@ const std::vector<Case>& cases() {
       {"csv empty file", "l.csv", "", {}},
       {"csv only white space", "l.csv", "\n\n  \r\n", {}},
       {"csv one field only", "l.csv", "udp://a\n", {}},
-      {"csv first field over the limit", "l.csv", repeat('x', 1100) + ",b,c\n", {}},
-      {"csv second field over the limit ends reading", "l.csv", "a,b,c\nd," + repeat('x', 1024) + ",f\n",
-       {{"a", "b", "c"}}},
+      {"csv long first field is a cut caption", "l.csv", repeat('x', 1100) + ",b,c\n",
+       {{repeat('x', 1023), "b", "c"}}},
+      {"csv long second field is a cut caption", "l.csv", "a,b,c\nd," + repeat('x', 1024) + ",f\n",
+       {{"a", "b", "c"}, {"d", repeat('x', 1023), "f"}}},
       {"csv fields at the limit", "l.csv", repeat('x', 1023) + "," + repeat('y', 1023) + "," + repeat('z', 1023) + "\n",
        {{repeat('x', 1023), repeat('y', 1023), repeat('z', 1023)}}},
-      {"csv long third field is cut, its rest starts the next record", "l.csv",
-       "a,b," + repeat('u', 1023) + "x,y,z\n", {{"a", "b", repeat('u', 1023)}, {"x", "y", "z"}}},
+      {"csv long uri is one entry", "l.csv", "a,b," + repeat('u', 10000) + "x,y,z\nd,e,f\n",
+       {{"a", "b", repeat('u', 10000) + "x,y,z"}, {"d", "e", "f"}}},
+      {"csv first field running to the end", "l.csv", "a,b,c\n" + repeat('x', 3000), {{"a", "b", "c"}}},
+      {"csv third field missing at the end", "l.csv", "a,b,c\nd,e,  \n", {{"a", "b", "c"}}},
   };
   return all;
 }
@@ -190,26 +198,40 @@ TEST(PlaylistLoad, KeepsOrderOfManyEntries) {
   EXPECT_EQ(entries[1234], (Entry{"Channel 1234", "HD", "udp://h1234"}));
 }
 
-// A pipe cannot be rewound: the second pass finds nothing of what the first one counted. The
-// result must be no playlist, not a playlist with unfilled entries.
-TEST(PlaylistLoad, SecondPassFindingLessLeavesNoUnfilledEntry) {
-  for (const char* name : {"pipe.m3u", "pipe.csv"}) {
-    tilutest::TempDir dir;
-    std::string path = dir.file(name);
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    std::thread writer([&] {
-      int fd = open(path.c_str(), O_WRONLY);
-      if (fd < 0) return;
-      const char text[] = "#EXTINF:-1,News\nudp://a,b,c\nudp://d,e,f\n";
-      ssize_t written = write(fd, text, sizeof text - 1);
-      (void)written;
-      close(fd);
-    });
-    bool loaded = true;
-    load(path, &loaded);
-    writer.join();
-    EXPECT_FALSE(loaded) << name;
+// Only a regular file is a playlist. A FIFO without a writer used to block the open for ever,
+// an endless device to be read for ever: each must be refused at once (the loop would hang).
+TEST(PlaylistLoad, RefusesWhatIsNotARegularFile) {
+  tilutest::TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("fifo.m3u").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(dir.file("fifo.csv").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", dir.file("zero.m3u").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/zero", dir.file("zero.csv").c_str()), 0);
+  // A link to a regular file is read as the file.
+  write_file(dir.file("real.m3u"), "udp://a\n");
+  ASSERT_EQ(symlink("real.m3u", dir.file("link.m3u").c_str()), 0);
+  struct Row {
+    std::string path;
+    bool loads;
+  } rows[] = {{dir.file("fifo.m3u"), false}, {dir.file("fifo.csv"), false}, {dir.file("zero.m3u"), false},
+              {dir.file("zero.csv"), false},  {"/dev/zero", false},            {"/dev/null", false},
+              {dir.file("link.m3u"), true}};
+  for (const Row& row : rows) {
+    bool loaded = !row.loads;
+    load(row.path, &loaded);
+    EXPECT_EQ(loaded, row.loads) << row.path;
   }
+  // A FIFO with a writer waiting is refused as well, and the writer is not left hanging.
+  std::thread writer([&] {
+    int fd = open(dir.file("fifo.m3u").c_str(), O_WRONLY);
+    if (fd >= 0) close(fd);
+  });
+  bool loaded = true;
+  load(dir.file("fifo.m3u"), &loaded);
+  EXPECT_FALSE(loaded);
+  // However late the writer came to its open, a reader held open lets it through.
+  int reader = open(dir.file("fifo.m3u").c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  if (reader >= 0) close(reader);
 }
 
 // Random bytes, biased towards the characters the formats care about.

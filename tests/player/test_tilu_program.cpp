@@ -1,6 +1,7 @@
 // The real tilu binary as a user runs it: its texts, its failures and exit codes, and its window
 // under an Xvfb of the test's own, closed the way a window manager closes it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,10 +153,17 @@ TEST(ProgramFailures, MessagesAndExitCodes) {
       {{"/nonexistent/dir/list.csv"}, "Failed to open /nonexistent/dir/list.csv\n"},
       {{"--alarm-log=/nonexistent/dir/alarms.jsonl", "list.m3u"},
        "Failed to initialize: cannot open alarm log /nonexistent/dir/alarms.jsonl: No such file or directory\n"},
+      // Not regular files: a FIFO without a writer blocked the program, /dev/zero spun for ever.
+      {{"fifo.m3u"}, "Failed to open fifo.m3u\n"},
+      {{"zero.m3u"}, "Failed to open zero.m3u\n"},
+      {{"/dev/zero"}, "Failed to open /dev/zero\n"},
+      {{"."}, "Failed to open .\n"},
   };
   tilutest::TempDir dir;
   write_file(dir.file("list.m3u"), "#EXTINF:-1,News\nudp://239.255.42.1:5000\n");
   write_file(dir.file("empty.m3u"), "#EXTM3U\n# nothing yet\n");
+  ASSERT_EQ(mkfifo(dir.file("fifo.m3u").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", dir.file("zero.m3u").c_str()), 0);
   for (const FailureCase& c : cases) {
     std::string joined;
     for (const std::string& a : c.args) joined += a + " ";

@@ -9,26 +9,21 @@
 
 namespace {
 
+constexpr guint32 ip(int a, int b, int c, int d) {
+  return guint32(a) << 24 | guint32(b) << 16 | guint32(c) << 8 | guint32(d);
+}
+
 std::vector<guint32> expand(std::vector<std::string> targets) {
   std::vector<char*> argv;
   for (auto& t : targets) argv.push_back(t.data());
   SarvTargetCheck check = sarv_targets_check(int(argv.size()), argv.data());
   EXPECT_EQ(check.status, 0) << check.message;
-  std::vector<SarvGroup> groups(check.total, SarvGroup{});
-  sarv_targets_expand(int(argv.size()), argv.data(), groups.data(), check.total);
+  SarvGroupList all{check.ranges.data(), gint32(check.ranges.size()), 0, check.total};
   std::vector<guint32> addrs;
-  for (const SarvGroup& g : groups) {
-    EXPECT_EQ(g.gsts, nullptr);
-    EXPECT_EQ(g.ports, nullptr);
-    EXPECT_EQ(g.num_ports, 0);
-    addrs.push_back(g.addr);
-  }
+  for (gint32 i = 0; i < all.num_groups; i++) addrs.push_back(sarv_group_list_addr(&all, i));
   return addrs;
 }
 
-constexpr guint32 ip(int a, int b, int c, int d) {
-  return guint32(a) << 24 | guint32(b) << 16 | guint32(c) << 8 | guint32(d);
-}
 
 TEST(SarvTargets, ExpandsInHostOrderFollowingTheCommandLine) {
   struct Case {
@@ -52,19 +47,37 @@ TEST(SarvTargets, ExpandsInHostOrderFollowingTheCommandLine) {
   }
 }
 
+// Wide nets are counted, never expanded: any address of any slice is computed when asked for.
 TEST(SarvTargets, WideNetsCountWithoutExpanding) {
-  std::vector<std::string> targets = {"239.0.0.0/8", "224.0.0.0/4", "224.0.0.0/3"};
+  std::vector<std::string> targets = {"239.0.0.0/8", "224.0.0.0/4", "239.1.2.3"};
   std::vector<char*> argv;
   for (auto& t : targets) argv.push_back(t.data());
   SarvTargetCheck check = sarv_targets_check(3, argv.data());
   EXPECT_EQ(check.status, 0);
-  EXPECT_EQ(check.total, (1 << 24) + (1 << 28) + (1 << 29));
-  // A fourth /3 passes 2^31 - 1 and is refused, naming the target that did it.
-  std::string wide = "224.0.0.0/3";
-  std::vector<char*> four = {wide.data(), wide.data(), wide.data(), wide.data()};
-  check = sarv_targets_check(4, four.data());
+  EXPECT_EQ(check.total, (1 << 24) + (1 << 28) + 1);
+  SarvGroupList all{check.ranges.data(), gint32(check.ranges.size()), 0, check.total};
+  struct {
+    gint32 index;
+    guint32 addr;
+  } at[] = {{0, ip(239, 0, 0, 0)},
+            {(1 << 24) - 1, ip(239, 255, 255, 255)},
+            {1 << 24, ip(224, 0, 0, 0)},
+            {(1 << 24) + (1 << 28) - 1, ip(239, 255, 255, 255)},
+            {(1 << 24) + (1 << 28), ip(239, 1, 2, 3)}};
+  for (auto& a : at) EXPECT_EQ(sarv_group_list_addr(&all, a.index), a.addr) << a.index;
+  // The slices of three jobs see the same addresses at their own indices.
+  gint jobs = 3;
+  std::vector<SarvGroupList> slices = sarv_split(all, &jobs);
+  ASSERT_EQ(slices.size(), 3u);
+  const SarvGroupList& last = slices[2];
+  EXPECT_EQ(sarv_group_list_addr(&last, last.num_groups - 1), ip(239, 1, 2, 3));
+  EXPECT_EQ(sarv_group_list_addr(&slices[1], 0), sarv_group_list_addr(&all, gint32(slices[1].first)));
+  // An eighth /4 passes 2^31 - 1 and is refused, naming the target that did it.
+  std::string wide = "224.0.0.0/4";
+  std::vector<char*> eight(8, wide.data());
+  check = sarv_targets_check(8, eight.data());
   EXPECT_EQ(check.status, -2);
-  EXPECT_NE(check.message.find("224.0.0.0/3"), std::string::npos);
+  EXPECT_EQ(check.message, "224.0.0.0/4 takes the number of addresses above 2147483647\n");
 }
 
 TEST(SarvTargets, FirstFailingTargetDecides) {
@@ -80,6 +93,14 @@ TEST(SarvTargets, FirstFailingTargetDecides) {
       {{"::1"}, -4, "::1 is not ipv4 ip address\n"},
       {{"10.0.0.1"}, -5, "10.0.0.1 is not multicast ip address\n"},
       {{"0.0.0.0/0"}, -5, "0.0.0.0/0 is not multicast ip address\n"},
+      // Starts with a multicast address but covers 240.0.0.0/4 as well.
+      {{"224.0.0.0/3"}, -5, "224.0.0.0/3 reaches outside the multicast range 224.0.0.0/4\n"},
+      // GIO would warn about these lengths before failing; they are refused first.
+      {{"239.0.0.0/-1"}, -3, "239.0.0.0/-1 parsing failed: the prefix length -1 is not a number from 0 to 32\n"},
+      {{"239.0.0.0/999"}, -3, "239.0.0.0/999 parsing failed: the prefix length 999 is not a number from 0 to 32\n"},
+      {{"239.0.0.0/4294967296"}, -3, "239.0.0.0/4294967296 parsing failed: the prefix length 4294967296 is not a number from 0 to 32\n"},
+      {{"239.0.0.0/"}, -3, "239.0.0.0/ parsing failed: "},
+      {{"239.0.0.0/40"}, -3, "239.0.0.0/40 parsing failed: "},
       {{"239.0.0.1", "10.0.0.1", "bogus"}, -5, "10.0.0.1 is not multicast ip address\n"},
       {{"bogus", "10.0.0.1"}, -3, "bogus parsing failed: "},
   };
@@ -93,13 +114,15 @@ TEST(SarvTargets, FirstFailingTargetDecides) {
   }
 }
 
-// Slices as (first record, count).
+// Slices as (first address, count).
 std::vector<std::pair<gint32, gint32>> split(gint32 total, gint* jobs) {
-  std::vector<SarvGroup> groups(total, SarvGroup{});
-  SarvGroupList all{groups.data(), total};
+  SarvTargetRange range{0, ip(239, 0, 0, 0), guint32(total)};
+  SarvGroupList all{&range, 1, 0, total};
   std::vector<std::pair<gint32, gint32>> out;
-  for (const SarvGroupList& s : sarv_split(all, jobs))
-    out.emplace_back(gint32(s.groups - groups.data()), s.num_groups);
+  for (const SarvGroupList& s : sarv_split(all, jobs)) {
+    EXPECT_EQ(s.ranges, &range);
+    out.emplace_back(gint32(s.first), s.num_groups);
+  }
   return out;
 }
 

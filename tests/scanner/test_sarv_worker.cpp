@@ -1,6 +1,7 @@
 // The scanner end to end over a real Ethernet link: a sender namespace joined by a veth pair to
 // this test's own namespace, where sarv joins, captures on vb and saves the snapshots.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <map>
 #include <memory>
@@ -175,6 +176,34 @@ TEST_F(SarvScan, SilentAddressEndsAtItsLimit) {
     EXPECT_LT(took, limit_ms / 1000.0 + 0.2);
     EXPECT_EQ(sarvtest::list_dir(dir), std::vector<std::string>{});
   }
+}
+
+// The output directory goes away after the start-up check: the snapshot cannot be written, and
+// its worker says so on standard error instead of finishing as if it had been saved.
+TEST_F(SarvScan, SnapshotThatCannotBeWrittenIsReported) {
+  std::string dir = tmp_.file("gone");
+  std::string out_path = tmp_.file("stdout"), err_path = tmp_.file("stderr");
+  tilutest::ChildProcess sarv({TILU_SARV_BIN, "-i", std::to_string(vb_), "-t", "3000", "-s", "0", "-o", dir,
+                               "239.1.1.2", "239.1.2.11"},
+                              out_path, err_path);
+  auto read = [](const std::string& path) {
+    gchar* text = nullptr;
+    std::string s;
+    if (g_file_get_contents(path.c_str(), &text, nullptr, nullptr)) s = text;
+    g_free(text);
+    return s;
+  };
+  // The first, silent address keeps the worker busy while the directory is removed.
+  for (int waited = 0; waited < 30000 && read(out_path).find("start scanning 239.1.1.2") == std::string::npos;
+       waited += 50)
+    usleep(50000);
+  ASSERT_EQ(rmdir(dir.c_str()), 0) << read(out_path);
+  int status = sarv.wait(90000);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::string err = read(err_path);
+  EXPECT_NE(err.find("] can't save " + dir + "/239.1.2.11-5000.png: "), std::string::npos) << err;
+  EXPECT_NE(read(out_path).find("finish scanning 239.1.2.11"), std::string::npos);
 }
 
 // A negative time limit ends each address at the first return of the read, before any packet
