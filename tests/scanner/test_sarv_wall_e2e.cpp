@@ -84,7 +84,7 @@ TEST_F(ScanToWall, EveryChannelFoundShowsOnTheWall) {
   const tilutest::CellView view{0, 75, 400, 225};
   struct Cell {
     int column, row;
-  } cells[] = {{0, 0}, {1, 0}, {0, 1}};
+  } cells[] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
   std::string last;
   bool shown = tilutest::wait_until(
       [&] {
