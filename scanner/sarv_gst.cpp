@@ -151,28 +151,37 @@ SarvGst* sarv_gst_open(const gchar* uri, const gchar* location) {
   return gst;
 }
 
+// Takes every message off the bus and keeps the two that the polls report. Messages of other
+// types (state changes, the errors of a stream without decodable video) are dropped.
+static void _sarv_gst_take_messages(SarvGst* gst) {
+  while (glibx::MessageRef message = glibx::MessageRef::adopt(gst_bus_pop(gst->bus))) {
+    if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
+      gst->eos_pending = true;
+    } else if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR && !gst->write_error &&
+               GST_IS_BASE_SINK(GST_MESSAGE_SRC(message.get()))) {
+      GError* cause = nullptr;
+      gst_message_parse_error(message.get(), &cause, nullptr);
+      gst->write_error.reset(g_strdup(cause ? cause->message : "unknown error"));
+      g_clear_error(&cause);
+    }
+  }
+}
+
 gboolean sarv_gst_is_finished(SarvGst* gst) {
   g_assert(gst);
   if (!gst->bus) return FALSE;
-  glibx::MessageRef eos = glibx::MessageRef::adopt(gst_bus_pop_filtered(gst->bus, GST_MESSAGE_EOS));
-  if (eos) gst->finished = true;
-  return eos ? TRUE : FALSE;
+  _sarv_gst_take_messages(gst);
+  if (!gst->eos_pending) return FALSE;
+  gst->eos_pending = false;
+  gst->finished = true;
+  return TRUE;
 }
 
 glibx::CharPtr sarv_gst_write_error(SarvGst* gst) {
   g_assert(gst);
   if (!gst->bus) return nullptr;
-  // Nothing else reads the errors: those of other elements (no decodable video) are dropped.
-  while (glibx::MessageRef error =
-             glibx::MessageRef::adopt(gst_bus_pop_filtered(gst->bus, GST_MESSAGE_ERROR))) {
-    if (!GST_IS_BASE_SINK(GST_MESSAGE_SRC(error.get()))) continue;
-    GError* cause = nullptr;
-    gst_message_parse_error(error.get(), &cause, nullptr);
-    glibx::CharPtr text(g_strdup(cause ? cause->message : "unknown error"));
-    g_clear_error(&cause);
-    return text;
-  }
-  return nullptr;
+  _sarv_gst_take_messages(gst);
+  return std::move(gst->write_error);
 }
 
 void sarv_gst_close(SarvGst* gst) {

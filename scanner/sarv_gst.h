@@ -18,6 +18,9 @@ struct SarvGst {
   // What the first datagram showed; written on the UDP source's streaming thread.
   std::atomic<SarvTransport> transport{SarvTransport::unknown};
   bool finished = false;  // a poll has reported the end of stream
+  // Read off the bus by either poll, so that neither drops what the other one reports.
+  bool eos_pending = false;     // end of stream seen, not yet reported by a finished poll
+  glibx::CharPtr write_error;   // the file sink's error, not yet reported
   std::string marker;     // the empty file left beside the picture of an RTP stream
 };
 

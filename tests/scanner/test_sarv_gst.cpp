@@ -173,6 +173,23 @@ TEST_F(SarvGstTest, DecodesNoAudio) {
   EXPECT_TRUE(sarvtest::read_png(location).valid);
 }
 
+// The worker asks for a write error before each finished poll: neither poll may drop what the
+// other one reports, so the end of stream of a written picture still ends the snapshot.
+TEST_F(SarvGstTest, WriteErrorPollsKeepTheEndOfStream) {
+  std::string location = dir_.file("polled.png");
+  SarvGst* gst = sarv_gst_open("udp://239.255.7.1:5000", location.c_str());
+  bool finished = false;
+  gint64 end = g_get_monotonic_time() + kSnapshotWaitUs;
+  while (!finished && g_get_monotonic_time() < end) {
+    EXPECT_EQ(sarv_gst_write_error(gst), nullptr);
+    finished = sarv_gst_is_finished(gst);
+    if (!finished) g_usleep(20000);
+  }
+  EXPECT_TRUE(finished) << "the end of stream was dropped";
+  sarv_gst_close(gst);
+  EXPECT_TRUE(sarvtest::read_png(location).valid);
+}
+
 // Nothing arrives, or only sound: the polls stay false, the close is clean, no file is left.
 TEST_F(SarvGstTest, NoVideoLeavesNoFile) {
   for (const char* uri : {"udp://239.255.7.9:5000", "udp://239.255.7.3:5000"}) {
