@@ -78,7 +78,7 @@ int scan_video_test_main(int argc, char** argv) {
   // The closed pipelines' streaming threads are still winding down; LeakSanitizer's exit-time
   // scan stops every thread and now and then crashes on one that is half gone.
   gst_task_cleanup_all();
-  g_usleep(300000);
+  tilutest::wait_for_threads_to_settle();
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,6 +163,30 @@ std::string read_text_file(const std::string& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+namespace {
+
+int thread_count() {
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') n++;
+    closedir(dir);
+  }
+  return n;
+}
+
+}  // namespace
+
+void wait_for_threads_to_settle(int quiet_ms, int max_ms) {
+  int count = thread_count(), quiet = 0;
+  for (int waited = 0; quiet < quiet_ms && waited < max_ms; waited += 50) {
+    usleep(50000);
+    int now = thread_count();
+    quiet = now == count ? quiet + 50 : 0;
+    count = now;
+  }
 }
 
 int run_command(const std::string& command) {

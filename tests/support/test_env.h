@@ -70,6 +70,11 @@ bool wait_until(Pred done, int timeout_ms, int step_ms = 50) {
   return true;
 }
 
+// Waits until this process's thread count has not changed for quiet_ms (at most max_ms): the
+// streaming threads of closed pipelines wind down on their own, and LeakSanitizer's exit-time
+// scan, which stops every thread, now and then crashes on one that is half gone.
+void wait_for_threads_to_settle(int quiet_ms = 500, int max_ms = 5000);
+
 // Runs a shell command and returns its exit status (-1 when it could not run).
 int run_command(const std::string& command);
 

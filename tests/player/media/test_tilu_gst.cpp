@@ -803,6 +803,6 @@ int main(int argc, char** argv) {
   // Let the closed pipelines' streaming threads end before LeakSanitizer's exit-time scan, which
   // stops every thread and now and then crashes on one that is half gone.
   gst_task_cleanup_all();
-  g_usleep(300000);
+  tilutest::wait_for_threads_to_settle();
   return result;
 }
